@@ -1,0 +1,117 @@
+// Input validation against real files and folders.
+#include "support/input.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "harness/temp_directory.h"
+
+namespace quibshare {
+namespace {
+
+using test::TempDirectory;
+
+constexpr wchar_t Program[] = L"C:\\apps\\QuibShare.exe";
+
+TEST(ValidateInput, RejectsEachMalformedCommandLineWithItsReason) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"doc.txt");
+  const std::wstring folder = temp.MakeDirectory(L"folder");
+  struct Case {
+    ArgumentList arguments;
+    std::wstring reason;
+  };
+  const Case cases[] = {
+      {{Program}, L"expected exactly --input <path>"},
+      {{Program, L"--input"}, L"expected exactly --input <path>"},
+      {{Program, L"--input=" + file}, L"expected exactly --input <path>"},
+      {{Program, L"--input", file, L"extra"}, L"expected exactly --input <path>"},
+      {{Program, L"--input", file, L"--ui-ready-event"}, L"expected exactly --input <path>"},
+      {{Program, L"--INPUT", file}, L"expected --input flag"},
+      {{Program, L"-input", file}, L"expected --input flag"},
+      {{Program, L"/input", file}, L"expected --input flag"},
+      {{Program, L"--input=x", file}, L"expected --input flag"},
+      {{Program, L"--input ", file}, L"expected --input flag"},
+      {{Program, L"--input", L""}, L"input path cannot be empty"},
+      {{Program, L"--input", temp.Path() + L"\\missing.txt"},
+       L"input file does not exist or is inaccessible"},
+      {{Program, L"--input", folder}, L"input must be a regular file, not a directory"},
+      {{Program, L"--input", folder + L"\\"}, L"input must be a regular file, not a directory"},
+  };
+  for (const Case& c : cases) {
+    std::wstring failure = L"left-over text";
+    const ValidatedInput input = ValidateInput(c.arguments, &failure);
+    EXPECT_FALSE(input.valid) << c.reason;
+    EXPECT_EQ(input.path, L"");
+    EXPECT_EQ(failure, L"Sharing could not start: " + c.reason);
+    EXPECT_EQ(CheckInput(c.arguments), L"Sharing could not start: " + c.reason);
+    EXPECT_FALSE(ValidateInput(c.arguments, nullptr).valid);
+  }
+}
+
+TEST(ValidateInput, AcceptsAFileAndLeavesTheFailureTextAlone) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"report.final.pdf");
+  std::wstring failure;
+  const ValidatedInput input = ValidateInput({Program, L"--input", file}, &failure);
+  EXPECT_TRUE(input.valid);
+  EXPECT_EQ(input.path, file);
+  EXPECT_EQ(failure, L"");
+  EXPECT_EQ(CheckInput({Program, L"--input", file}), std::nullopt);
+}
+
+TEST(ValidateInput, ReturnsForwardSlashPathsWithBackslashes) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"slashes.txt");
+  std::wstring forward = file;
+  for (wchar_t& c : forward) c = c == L'\\' ? L'/' : c;
+  const ValidatedInput input = ValidateInput({Program, L"--input", forward}, nullptr);
+  EXPECT_TRUE(input.valid);
+  EXPECT_EQ(input.path, file);
+}
+
+TEST(ValidateInput, ResolvesARelativeNameAgainstTheCurrentDirectory) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"relative.txt");
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(temp.Path().c_str());
+  const ValidatedInput input = ValidateInput({Program, L"--input", L"relative.txt"}, nullptr);
+  SetCurrentDirectoryW(previous);
+  EXPECT_TRUE(input.valid);
+  EXPECT_EQ(input.path, file);
+}
+
+TEST(ValidateInput, AcceptsPathsLongerThanMaxPath) {
+  TempDirectory temp;
+  std::wstring folder = temp.Path();
+  while (folder.size() < 300) {
+    folder += L"\\" + std::wstring(60, L'd');
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  }
+  const std::wstring name = folder.substr(temp.Path().size() + 1) + L"\\long.txt";
+  const std::wstring file = temp.WriteFile(name);
+  ASSERT_GT(file.size(), 259u);
+  EXPECT_EQ(NormalizeInputPath(file), file);
+  const ValidatedInput input = ValidateInput({Program, L"--input", file}, nullptr);
+  EXPECT_TRUE(input.valid);
+  EXPECT_EQ(input.path, file);
+}
+
+TEST(ValidateInput, AcceptsHiddenAndReadOnlyFiles) {
+  TempDirectory temp;
+  for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_READONLY}) {
+    const std::wstring file = temp.WriteFile(L"marked" + std::to_wstring(attribute));
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), attribute));
+    EXPECT_TRUE(ValidateInput({Program, L"--input", file}, nullptr).valid) << attribute;
+  }
+}
+
+TEST(ValidateInput, DoesNotTreatBlanksAsAnEmptyPath) {
+  std::wstring failure;
+  ValidateInput({Program, L"--input", L"   "}, &failure);
+  EXPECT_NE(failure, L"Sharing could not start: input path cannot be empty");
+}
+
+}  // namespace
+}  // namespace quibshare
