@@ -1,0 +1,43 @@
+// The two named kernel objects broker and worker share: a manual-reset "ready" event and a
+// 514-byte shared-memory block holding the worker's latest failure text. Main thread.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/unique_resource.h"
+
+namespace quibshare {
+
+// Code units of text the block holds; a zero code unit follows them.
+inline constexpr std::size_t ReasonCapacity = 256;
+inline constexpr DWORD ReasonBlockBytes = (ReasonCapacity + 1) * sizeof(wchar_t);
+
+// "Local\QuibPluginUi-" followed by the braced GUID text.
+std::wstring MakeHandoffEventName(std::wstring_view guidText);
+// The event name followed by "-reason"; the worker derives it, it is never passed.
+std::wstring MakeReasonBlockName(std::wstring_view eventName);
+
+// Broker side: both objects are created fresh per run and never checked for prior existence.
+UniqueHandle CreateHandoffEvent(const std::wstring& eventName);
+UniqueHandle CreateReasonBlock(const std::wstring& eventName);
+// Worker side: only the right to set the event.
+UniqueHandle OpenHandoffEvent(const std::wstring& eventName);
+
+// Stores the first ReasonCapacity code units of text; false when the block is not there.
+bool WriteReason(const std::wstring& eventName, std::wstring_view text);
+// The block's text, never reading past ReasonCapacity code units; empty when unreadable.
+std::wstring ReadReason(HANDLE block);
+
+// Stores the text in the reason block, then writes it to standard error.
+void ReportWorkerFailure(const std::wstring& eventName, const std::wstring& text);
+
+// The worker's two callbacks. `event` and `eventName` must outlive what these return.
+std::function<void()> MakeOnReady(HANDLE event);
+std::function<void(const std::wstring&)> MakeOnFailure(const std::wstring& eventName);
+
+}  // namespace quibshare
