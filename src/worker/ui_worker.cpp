@@ -1,0 +1,36 @@
+// The UI worker's run. Main thread of the worker.
+#include "worker/ui_worker.h"
+
+#include <utility>
+
+#include "support/diagnostics.h"
+#include "support/exit_codes.h"
+#include "worker/share_outcome.h"
+
+namespace quibshare {
+
+std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platform,
+                          std::function<void()> onReady,
+                          const std::function<void(const std::wstring&)>& onFailure) {
+  const auto report = [&onFailure](const std::wstring& text) {
+    if (onFailure) {
+      onFailure(text);
+    } else {
+      WriteDiagnostic(text, DiagnosticLimit);
+    }
+  };
+
+  std::wstring failureText;
+  ValidatedInput input = ValidateInput(arguments, &failureText);
+  if (!input.valid) {
+    report(failureText);
+    onReady = nullptr;
+    return ExitInputRejected;
+  }
+  const HRESULT result = platform.ShareFile(input.path, std::move(onReady));
+  if (SUCCEEDED(result)) return ExitSuccess;
+  report(DescribeShareFailure(result));
+  return ShareFailureExitCode(result);
+}
+
+}  // namespace quibshare
