@@ -1,0 +1,140 @@
+// The broker role. One thread, no message pump.
+#include "app/broker.h"
+
+#include <objbase.h>
+
+#include <vector>
+
+#include "handoff/handoff_channel.h"
+#include "support/diagnostics.h"
+#include "support/exit_codes.h"
+#include "support/unique_resource.h"
+
+namespace quibshare {
+
+namespace {
+
+void RelayReason(HANDLE block) {
+  const std::wstring reason = ReadReason(block);
+  if (!reason.empty()) WriteDiagnostic(reason, DiagnosticLimit);
+}
+
+// Polls until the worker signals, shows its window, ends, or runs out of time.
+std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
+                            ULONGLONG deadline) {
+  // The event comes first: a worker that signalled and then ended still counts as ready.
+  const HANDLE handles[] = {event, worker.hProcess};
+  for (;;) {
+    const DWORD waited = WaitForMultipleObjects(2, handles, FALSE, WaitPollMs);
+    if (waited == WAIT_OBJECT_0) return ExitSuccess;
+    if (waited == WAIT_OBJECT_0 + 1) {
+      DWORD code = ExitFailure;
+      if (!GetExitCodeProcess(worker.hProcess, &code)) code = ExitFailure;
+      RelayReason(block);
+      // A worker that ends with 0 without ever signalling did not share.
+      return code != 0 ? code : ExitFailure;
+    }
+    // A time-out or a failed wait: the worker's UI may be up without having signalled.
+    WorkerWindowSearch search{worker.dwProcessId, false};
+    EnumWindows(FindWorkerWindowProc, reinterpret_cast<LPARAM>(&search));
+    if (search.found) return ExitSuccess;
+    if (GetTickCount64() >= deadline) {
+      TerminateProcess(worker.hProcess, ExitFailure);
+      WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+      RelayReason(block);
+      return ExitFailure;
+    }
+  }
+}
+
+}  // namespace
+
+std::wstring QuoteArgument(std::wstring_view argument) {
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+    } else if (c == L'"') {
+      quoted.append(2 * backslashes + 1, L'\\');
+      quoted += c;
+      backslashes = 0;
+    } else {
+      quoted.append(backslashes, L'\\');
+      quoted += c;
+      backslashes = 0;
+    }
+  }
+  // Backslashes before the closing quote would escape it unless doubled.
+  quoted.append(2 * backslashes, L'\\');
+  quoted += L'"';
+  return quoted;
+}
+
+std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ArgumentList& arguments,
+                                    std::wstring_view eventName) {
+  std::wstring commandLine = QuoteArgument(modulePath);
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    commandLine += L' ';
+    commandLine += QuoteArgument(arguments[i]);
+  }
+  commandLine += L" --ui-ready-event ";
+  commandLine += QuoteArgument(eventName);
+  return commandLine;
+}
+
+BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search) {
+  auto& record = *reinterpret_cast<WorkerWindowSearch*>(search);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  if (processId != record.processId) return TRUE;
+  if (!IsWindowVisible(window)) return TRUE;
+  if (GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+  record.found = true;
+  return FALSE;
+}
+
+std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs) {
+  if (const std::optional<std::wstring> failure = CheckInput(arguments)) {
+    WriteDiagnostic(*failure, DiagnosticLimit);
+    return ExitInputRejected;
+  }
+
+  GUID guid{};
+  if (FAILED(CoCreateGuid(&guid))) return ExitFailure;
+  wchar_t guidText[40] = {};
+  if (StringFromGUID2(guid, guidText, 40) == 0) return ExitFailure;
+  const std::wstring eventName = MakeHandoffEventName(guidText);
+  const UniqueHandle event = CreateHandoffEvent(eventName);
+  if (!event) return ExitFailure;
+  const UniqueHandle block = CreateReasonBlock(eventName);
+  if (!block) return ExitFailure;
+
+  // The worker is the file we run from, whatever entry 0 of the command line says.
+  std::vector<wchar_t> modulePath(ModulePathCapacity, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, modulePath.data(), ModulePathCapacity);
+  if (length == 0 || length >= ModulePathCapacity) return ExitFailure;
+  std::wstring commandLine =
+      BuildWorkerCommandLine(std::wstring_view(modulePath.data(), length), arguments, eventName);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION worker{};
+  // Suspended, so the foreground right is granted before the worker can ask for it.
+  if (!CreateProcessW(modulePath.data(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr,
+                      nullptr, &startup, &worker)) {
+    return ExitFailure;
+  }
+  const UniqueHandle process(worker.hProcess);
+  const UniqueHandle thread(worker.hThread);
+  AllowSetForegroundWindow(worker.dwProcessId);
+  if (ResumeThread(worker.hThread) == static_cast<DWORD>(-1)) {
+    TerminateProcess(worker.hProcess, ExitFailure);
+    return ExitFailure;
+  }
+  const ULONGLONG deadline = GetTickCount64() + deadlineMs;
+  return WaitForWorker(event.Get(), block.Get(), worker, deadline);
+}
+
+}  // namespace quibshare

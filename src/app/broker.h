@@ -1,0 +1,41 @@
+// The broker: the process a host starts. It relaunches this executable as the UI worker and
+// watches it until the share UI is up, the worker ends, or the deadline passes. One thread;
+// it pumps no messages.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/input.h"
+
+namespace quibshare {
+
+inline constexpr DWORD WaitPollMs = 50;
+inline constexpr DWORD TerminateGraceMs = 1000;
+inline constexpr DWORD ModulePathCapacity = 32768;
+
+// Validates, starts the worker and waits for at most `deadlineMs` after resuming it.
+// Returns the exit code the host sees.
+std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs);
+
+// Always quoted, so CommandLineToArgvW gives the argument back unchanged, even when empty.
+std::wstring QuoteArgument(std::wstring_view argument);
+
+// The worker's whole command line: module path, the host's arguments from entry 1 on,
+// "--ui-ready-event" and the event name.
+std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ArgumentList& arguments,
+                                    std::wstring_view eventName);
+
+struct WorkerWindowSearch {
+  DWORD processId = 0;
+  bool found = false;
+};
+
+// EnumWindows callback: finds a visible, unowned top-level window of the worker process.
+BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search);
+
+}  // namespace quibshare

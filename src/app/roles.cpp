@@ -1,0 +1,54 @@
+// Role selection and the worker's start-up. Main thread.
+#include "app/roles.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/broker.h"
+#include "handoff/handoff_channel.h"
+#include "support/exit_codes.h"
+#include "support/unique_resource.h"
+#include "worker/ui_worker.h"
+#include "worker/windows_share_platform.h"
+
+namespace quibshare {
+
+std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine) {
+  int count = 0;
+  wchar_t** const entries = CommandLineToArgvW(commandLine, &count);
+  if (entries == nullptr) return std::nullopt;
+  const UniqueLocalMemory owner(entries);
+  ArgumentList arguments;
+  arguments.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) arguments.emplace_back(entries[i]);
+  return arguments;
+}
+
+bool IsWorkerInvocation(const ArgumentList& arguments) {
+  return arguments.size() == 5 && arguments[3] == L"--ui-ready-event";
+}
+
+std::uint32_t DispatchRole(ArgumentList arguments, const std::uint32_t& brokerDeadlineMs) {
+  if (!IsWorkerInvocation(arguments)) return RunBroker(arguments, brokerDeadlineMs);
+  return RunWorkerRole(std::move(arguments));
+}
+
+std::uint32_t RunWorkerRole(ArgumentList arguments) {
+  const std::wstring eventName = arguments[4];
+  const UniqueHandle event = OpenHandoffEvent(eventName);
+  // The event name must never reach input validation.
+  arguments.resize(3);
+  if (!event) {
+    ReportWorkerFailure(eventName, L"The UI worker could not open the handoff event.");
+    return ExitInputRejected;
+  }
+  if (const std::optional<std::wstring> failure = CheckInput(arguments)) {
+    ReportWorkerFailure(eventName, *failure);
+    return ExitInputRejected;
+  }
+  const std::function<void(const std::wstring&)> onFailure = MakeOnFailure(eventName);
+  WindowsSharePlatform platform;
+  return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure);
+}
+
+}  // namespace quibshare

@@ -1,0 +1,203 @@
+// The broker against scripted workers. RunBroker relaunches its own module, so this test
+// executable is also the worker: started in the worker form it plays the script named by
+// QUIBSHARE_TEST_WORKER, which it inherits from the test.
+#include "app/broker.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/roles.h"
+#include "handoff/handoff_channel.h"
+#include "harness/stderr_capture.h"
+#include "harness/temp_directory.h"
+
+namespace quibshare {
+namespace {
+
+constexpr wchar_t WorkerWindowTitle[] = L"QuibShareScriptedWorker";
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[4096] = {};
+  const DWORD length = GetEnvironmentVariableW(name, value, 4096);
+  return std::wstring(value, length < 4096 ? length : 0);
+}
+
+HWND CreateTestWindow(HWND owner, bool visible) {
+  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", WorkerWindowTitle, WS_POPUP, 0,
+                                      0, 1, 1, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (visible) ShowWindow(window, SW_SHOW);
+  return window;
+}
+
+void PumpFor(DWORD milliseconds) {
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  while (GetTickCount64() < end) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+}
+
+// Each script ends with the exit code it returns; "signal" scripts set the event first.
+int RunScriptedWorker(const ArgumentList& arguments) {
+  const std::wstring eventName = arguments[4];
+  const std::wstring script = Environment(L"QUIBSHARE_TEST_WORKER");
+  const std::wstring marker = Environment(L"QUIBSHARE_TEST_MARKER");
+  if (!marker.empty()) std::ofstream(std::filesystem::path(marker)) << GetCurrentProcessId();
+  const int code = std::wcstol(Environment(L"QUIBSHARE_TEST_EXIT").c_str(), nullptr, 10);
+  const std::wstring reason = Environment(L"QUIBSHARE_TEST_REASON");
+  if (!reason.empty()) WriteReason(eventName, reason);
+
+  if (script == L"signal") {
+    const UniqueHandle event = OpenHandoffEvent(eventName);
+    SetEvent(event.Get());
+  } else if (script == L"visible-window") {
+    CreateTestWindow(nullptr, true);
+    PumpFor(30000);
+  } else if (script == L"owned-window") {
+    CreateTestWindow(CreateTestWindow(nullptr, false), true);
+    PumpFor(1500);
+  } else if (script == L"invisible-window") {
+    CreateTestWindow(nullptr, false);
+    PumpFor(1500);
+  } else if (script == L"hang") {
+    Sleep(30000);
+  }
+  return code;
+}
+
+struct BrokerRun {
+  std::uint32_t exitCode;
+  std::string standardError;
+};
+
+class BrokerTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (const wchar_t* name : {L"QUIBSHARE_TEST_WORKER", L"QUIBSHARE_TEST_EXIT",
+                                L"QUIBSHARE_TEST_REASON", L"QUIBSHARE_TEST_MARKER"}) {
+      SetEnvironmentVariableW(name, nullptr);
+    }
+  }
+
+  BrokerRun Run(const std::wstring& script, int exitCode, const std::wstring& reason = L"",
+                std::uint32_t deadlineMs = 10000) {
+    SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", script.c_str());
+    SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", std::to_wstring(exitCode).c_str());
+    SetEnvironmentVariableW(L"QUIBSHARE_TEST_REASON", reason.empty() ? nullptr : reason.c_str());
+    SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
+    test::StderrCapture capture;
+    const std::uint32_t code = RunBroker({L"host.exe", L"--input", file_}, deadlineMs);
+    return {code, capture.Take()};
+  }
+
+  // The worker's process id, written by the script when it started; 0 if none started.
+  DWORD StartedWorker() {
+    DWORD processId = 0;
+    std::ifstream(std::filesystem::path(marker_)) >> processId;
+    return processId;
+  }
+
+  test::TempDirectory temp_;
+  std::wstring file_ = temp_.WriteFile(L"shared.txt");
+  std::wstring marker_ = temp_.Path() + L"\\worker.pid";
+};
+
+TEST_F(BrokerTest, SignalEndsTheWaitWithZeroWhateverTheWorkerExitsWith) {
+  for (const int code : {0, 1, 3, 42}) {
+    const BrokerRun run = Run(L"signal", code, L"ignored once signalled");
+    EXPECT_EQ(run.exitCode, 0u) << code;
+    EXPECT_EQ(run.standardError, "") << code;
+  }
+}
+
+TEST_F(BrokerTest, WorkerEndingFirstPassesOnItsCodeAndReason) {
+  struct Case {
+    int workerCode;
+    std::wstring reason;
+    std::uint32_t exitCode;
+    std::string written;
+  };
+  const Case cases[] = {
+      {0, L"", 1, ""},
+      {0, L"quiet success is a failure", 1, "quiet success is a failure\r\n"},
+      {3, L"Sharing is not available on this system: the Windows share interface is missing or disabled.",
+       3, "Sharing is not available on this system: the Windows share interface is missing or disabled.\r\n"},
+      {2, L"", 2, ""},
+      {-1073741819, L"crashed", 0xC0000005u, "crashed\r\n"},
+  };
+  for (const Case& c : cases) {
+    const BrokerRun run = Run(L"exit", c.workerCode, c.reason);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.workerCode;
+    EXPECT_EQ(run.standardError, c.written) << c.workerCode;
+  }
+}
+
+TEST_F(BrokerTest, RelaysALongReasonAsTheBlockHoldsIt) {
+  // The block already cut the text, so the broker's own write carries no notice.
+  const BrokerRun run = Run(L"exit", 1, std::wstring(300, L'r'));
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.standardError, std::string(256, 'r') + "\r\n");
+}
+
+TEST_F(BrokerTest, VisibleUnownedWindowEndsTheWaitAndTheWorkerRunsOn) {
+  const BrokerRun run = Run(L"visible-window", 9, L"not relayed");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.standardError, "");
+  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
+  ASSERT_TRUE(worker);
+  EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(worker.Get(), 0);
+}
+
+TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
+  for (const wchar_t* script : {L"owned-window", L"invisible-window"}) {
+    const BrokerRun run = Run(script, 7);
+    EXPECT_EQ(run.exitCode, 7u) << std::wstring(script).size();
+  }
+}
+
+TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
+  const ULONGLONG start = GetTickCount64();
+  const BrokerRun run = Run(L"hang", 0, L"still waiting for the sheet", 700);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n");
+  EXPECT_GE(elapsed, 700u);
+  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                        StartedWorker()));
+  ASSERT_TRUE(worker);
+  ASSERT_EQ(WaitForSingleObject(worker.Get(), 5000), WAIT_OBJECT_0);
+  DWORD workerCode = 0;
+  GetExitCodeProcess(worker.Get(), &workerCode);
+  EXPECT_EQ(workerCode, 1u) << "terminated with code 1";
+}
+
+TEST_F(BrokerTest, RejectedInputStartsNoWorker) {
+  SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", L"exit");
+  SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
+  test::StderrCapture capture;
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", file_, L"extra"}, 10000), 2u);
+  EXPECT_EQ(capture.Take(), "Sharing could not start: expected exactly --input <path>\r\n");
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", temp_.Path()}, 10000), 2u);
+  EXPECT_EQ(capture.Take(), "Sharing could not start: input must be a regular file, not a directory\r\n");
+  EXPECT_EQ(StartedWorker(), 0u);
+}
+
+}  // namespace
+}  // namespace quibshare
+
+int main(int argc, char** argv) {
+  const std::optional<quibshare::ArgumentList> arguments =
+      quibshare::SplitCommandLine(GetCommandLineW());
+  if (arguments && quibshare::IsWorkerInvocation(*arguments)) {
+    return quibshare::RunScriptedWorker(*arguments);
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,139 @@
+// QuibShare.exe seen from a host: its exit code and the exact bytes on standard error.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "handoff/handoff_channel.h"
+#include "harness/process_runner.h"
+#include "harness/temp_directory.h"
+
+namespace quibshare {
+namespace {
+
+using test::ProcessResult;
+using test::RunOptions;
+using test::RunProcess;
+using test::TempDirectory;
+
+const std::string NotAvailable =
+    "Sharing is not available on this system: the Windows share interface is missing or "
+    "disabled.\r\n";
+
+ProcessResult RunQuibShare(const std::vector<std::wstring>& arguments, RunOptions options = {}) {
+  options.timeoutMs = 45000;
+  return RunProcess(test::QuibSharePath(), arguments, options);
+}
+
+TEST(HostContract, RejectsBadInputWithCodeTwoAndOneLine) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"a.txt");
+  struct Case {
+    std::vector<std::wstring> arguments;
+    std::string written;
+  };
+  const std::string count = "Sharing could not start: expected exactly --input <path>\r\n";
+  const std::string flag = "Sharing could not start: expected --input flag\r\n";
+  const Case cases[] = {
+      {{}, count},
+      {{L"--input"}, count},
+      {{L"--input=" + file}, count},
+      {{L"--input", file, L"one-too-many"}, count},
+      {{L"--Input", file}, flag},
+      {{L"-input", file}, flag},
+      {{L"/input", file}, flag},
+      {{L"--input", L""}, "Sharing could not start: input path cannot be empty\r\n"},
+      {{L"--input", temp.Path() + L"\\missing.txt"},
+       "Sharing could not start: input file does not exist or is inaccessible\r\n"},
+      {{L"--input", temp.Path()},
+       "Sharing could not start: input must be a regular file, not a directory\r\n"},
+      // Five entries, but not the worker's option: the broker rejects the count.
+      {{L"--input", file, L"--UI-READY-EVENT", L"Local\\x"}, count},
+      {{L"--input", file, L"--ui-ready-event=Local\\x"}, count},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult result = RunQuibShare(c.arguments);
+    EXPECT_EQ(result.exitCode, 2u) << c.written;
+    EXPECT_EQ(result.standardError, c.written);
+  }
+}
+
+// The share back end is not there yet, which a host sees as a system without sharing: exit 3.
+TEST(HostContract, AcceptsRelativeSlashedAndLongPaths) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"report.final.pdf");
+  std::wstring forward = file;
+  for (wchar_t& c : forward) c = c == L'\\' ? L'/' : c;
+  std::wstring folder = temp.Path();
+  while (folder.size() < 280) {
+    folder += L"\\" + std::wstring(50, L'n');
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  }
+  const std::wstring longFile = temp.WriteFile(folder.substr(temp.Path().size() + 1) + L"\\x.txt");
+  ASSERT_GT(longFile.size(), 259u);
+
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(temp.Path().c_str());  // the child inherits it
+  const ProcessResult relative = RunQuibShare({L"--input", L"report.final.pdf"});
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(relative.exitCode, 3u);
+  EXPECT_EQ(relative.standardError, NotAvailable);
+
+  for (const std::wstring& path : {file, forward, longFile}) {
+    const ProcessResult result = RunQuibShare({L"--input", path});
+    EXPECT_EQ(result.exitCode, 3u) << path.size();
+    EXPECT_EQ(result.standardError, NotAvailable);
+  }
+}
+
+TEST(HostContract, NoStandardErrorHandleChangesNothingButTheText) {
+  RunOptions options;
+  options.standardErrorPipe = false;
+  const ProcessResult result = RunQuibShare({L"--input", L""}, options);
+  EXPECT_EQ(result.exitCode, 2u);
+  EXPECT_EQ(result.standardError, "");
+}
+
+// The worker form, started the way the broker starts it but by hand, with objects we own.
+class WorkerForm : public ::testing::Test {
+ protected:
+  ProcessResult RunWorker(const std::wstring& path) {
+    return RunQuibShare({L"--input", path, L"--ui-ready-event", eventName_});
+  }
+  bool Signalled() const { return WaitForSingleObject(event_.Get(), 0) == WAIT_OBJECT_0; }
+
+  TempDirectory temp_;
+  std::wstring eventName_ = MakeHandoffEventName(test::NewGuidText());
+  UniqueHandle event_ = CreateHandoffEvent(eventName_);
+  UniqueHandle block_ = CreateReasonBlock(eventName_);
+};
+
+TEST_F(WorkerForm, EventThatDoesNotExistGivesTwo) {
+  const std::wstring missing = MakeHandoffEventName(test::NewGuidText());
+  const ProcessResult result = RunQuibShare({L"--input", temp_.Path(), L"--ui-ready-event", missing});
+  EXPECT_EQ(result.exitCode, 2u);
+  EXPECT_EQ(result.standardError, "The UI worker could not open the handoff event.\r\n");
+}
+
+TEST_F(WorkerForm, RejectedInputLeavesItsTextForTheBroker) {
+  const ProcessResult result = RunWorker(temp_.Path());
+  EXPECT_EQ(result.exitCode, 2u);
+  EXPECT_EQ(result.standardError,
+            "Sharing could not start: input must be a regular file, not a directory\r\n");
+  EXPECT_EQ(ReadReason(block_.Get()),
+            L"Sharing could not start: input must be a regular file, not a directory");
+  EXPECT_FALSE(Signalled());
+}
+
+TEST_F(WorkerForm, UnavailableSharingGivesThreeWithoutSignalling) {
+  const ProcessResult result = RunWorker(temp_.WriteFile(L"a.txt"));
+  EXPECT_EQ(result.exitCode, 3u);
+  EXPECT_EQ(result.standardError, NotAvailable);
+  EXPECT_EQ(ReadReason(block_.Get()) + L"\r\n", std::wstring(NotAvailable.begin(), NotAvailable.end()));
+  EXPECT_FALSE(Signalled());
+}
+
+}  // namespace
+}  // namespace quibshare

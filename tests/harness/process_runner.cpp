@@ -1,0 +1,101 @@
+// Host-side process runner for the tests.
+#include "harness/process_runner.h"
+
+#include <objbase.h>
+
+#include <map>
+
+#include "app/broker.h"
+#include "support/unique_resource.h"
+
+namespace quibshare::test {
+
+namespace {
+
+// The current environment with `extra` entries added or replaced, as a CreateProcessW block.
+std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
+  std::map<std::wstring, std::wstring> entries;
+  const auto add = [&entries](const std::wstring& entry) {
+    const std::size_t equals = entry.find(L'=', 1);
+    entries[entry.substr(0, equals)] = entry;
+  };
+  wchar_t* const current = GetEnvironmentStringsW();
+  for (const wchar_t* p = current; *p != L'\0'; p += wcslen(p) + 1) add(p);
+  FreeEnvironmentStringsW(current);
+  for (const std::wstring& entry : extra) add(entry);
+  std::wstring block;
+  for (const auto& [name, entry] : entries) block += entry + L'\0';
+  block += L'\0';
+  return block;
+}
+
+}  // namespace
+
+std::string ReadAvailable(HANDLE pipe) {
+  std::string bytes;
+  DWORD available = 0;
+  while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+    std::string chunk(available, '\0');
+    DWORD read = 0;
+    if (!ReadFile(pipe, chunk.data(), available, &read, nullptr) || read == 0) break;
+    bytes.append(chunk.data(), read);
+  }
+  return bytes;
+}
+
+ProcessResult RunProcess(const std::wstring& application, const std::vector<std::wstring>& arguments,
+                         const RunOptions& options) {
+  std::wstring commandLine = QuoteArgument(application);
+  for (const std::wstring& argument : arguments) commandLine += L' ' + QuoteArgument(argument);
+
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16);
+  const UniqueHandle reader(readEnd);
+  UniqueHandle writer(writeEnd);
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdError = options.standardErrorPipe ? writeEnd : nullptr;
+  std::wstring environment = BuildEnvironment(options.environment);
+  PROCESS_INFORMATION info{};
+  ProcessResult result;
+  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
+    result.exitCode = static_cast<DWORD>(-1);
+    return result;
+  }
+  const UniqueHandle process(info.hProcess);
+  const UniqueHandle thread(info.hThread);
+  writer.Reset();
+  // Messages are far smaller than the pipe buffer, so waiting before reading cannot block.
+  if (WaitForSingleObject(info.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(info.hProcess, 0xDEAD);
+    WaitForSingleObject(info.hProcess, 5000);
+    result.timedOut = true;
+  }
+  GetExitCodeProcess(info.hProcess, &result.exitCode);
+  result.standardError = ReadAvailable(readEnd);
+  return result;
+}
+
+std::wstring ModuleDirectory() {
+  std::wstring path(32768, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  return path.substr(0, path.find_last_of(L'\\'));
+}
+
+std::wstring QuibSharePath() { return ModuleDirectory() + L"\\QuibShare.exe"; }
+
+std::wstring NewGuidText() {
+  GUID guid{};
+  CoCreateGuid(&guid);
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+}  // namespace quibshare::test

@@ -1,0 +1,38 @@
+// Starts a process the way a host does and collects its exit code and standard error bytes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace quibshare::test {
+
+struct ProcessResult {
+  DWORD exitCode = 0;
+  std::string standardError;  // the exact bytes written
+  bool timedOut = false;      // the process was killed at the time limit
+};
+
+struct RunOptions {
+  DWORD timeoutMs = 60000;
+  bool standardErrorPipe = true;  // false: the child gets no standard error handle at all
+  // Extra "NAME=value" entries added to this process's environment for the child.
+  std::vector<std::wstring> environment;
+};
+
+// Runs `application` with the given arguments (each quoted the way a host would quote it).
+ProcessResult RunProcess(const std::wstring& application, const std::vector<std::wstring>& arguments,
+                         const RunOptions& options = {});
+
+// Reads what a pipe holds now, without waiting for more.
+std::string ReadAvailable(HANDLE pipe);
+
+// The folder of the running test executable; QuibShare.exe and the tests are built there.
+std::wstring ModuleDirectory();
+std::wstring QuibSharePath();
+
+// A fresh "{XXXXXXXX-...}" text, for object names no one else uses.
+std::wstring NewGuidText();
+
+}  // namespace quibshare::test
