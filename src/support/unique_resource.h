@@ -30,6 +30,11 @@ class UniqueResource {
     if (old != T{}) Close(old);
   }
   T Detach() noexcept { return std::exchange(value_, T{}); }
+  // For out-parameters: releases what is owned and lends the slot.
+  T* Put() noexcept {
+    Reset();
+    return &value_;
+  }
 
  private:
   T value_{};
