@@ -1,0 +1,107 @@
+// Finding activation factories: the system first, then namespace DLLs in the executable's
+// folder (copies of the simulated platform, built beside this test), and the agile cache.
+#include "share/activation.h"
+
+#include <gtest/gtest.h>
+#include <roapi.h>
+
+#include <new>
+#include <thread>
+
+#include "harness/sim_session.h"
+#include "share/hstring.h"
+#include "share/winrt_abi.h"
+
+namespace quibshare {
+namespace {
+
+struct Lookup {
+  HRESULT result;
+  bool gotFactory;
+};
+
+Lookup Find(const wchar_t* className) {
+  ComPtr<IUnknown> factory;
+  const HRESULT result = GetActivationFactory(className, IID_IUnknown, factory.PutVoid());
+  return {result, static_cast<bool>(factory)};
+}
+
+// bin/sim holds QuibShareTest.Outer.Inner.dll and QuibShareTest.dll, but no QuibShareTest.Outer.dll.
+TEST(GetActivationFactory, TriesNamespaceDllsLongestFirstUntilOneAnswers) {
+  const wchar_t* const className = L"QuibShareTest.Outer.Inner.Widget";
+  {
+    test::SimSession sim;
+    sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
+    const Lookup lookup = Find(className);
+    EXPECT_EQ(lookup.result, S_OK);
+    EXPECT_TRUE(lookup.gotFactory);
+    EXPECT_EQ(sim.Record(L"factory"),
+              std::vector<std::wstring>{L"factory QuibShareTest.Outer.Inner " + std::wstring(className)});
+  }
+  {
+    test::SimSession sim;
+    sim.Set(L"ANSWERING", L"QuibShareTest");
+    EXPECT_EQ(Find(className).result, S_OK);
+    EXPECT_EQ(sim.Record(L"factory"),
+              (std::vector<std::wstring>{L"factory QuibShareTest.Outer.Inner " + std::wstring(className),
+                                         L"factory QuibShareTest " + std::wstring(className)}));
+  }
+}
+
+TEST(GetActivationFactory, ReturnsTheSystemsFailureWhenNothingAnswers) {
+  test::SimSession sim;
+  for (const wchar_t* className : {L"QuibShareTest.Outer.Inner.Unanswered", L"Nowhere.To.Be.Found"}) {
+    const Lookup lookup = Find(className);
+    ComPtr<IUnknown> direct;
+    const HRESULT system = RoGetActivationFactory(MakeHString(className).Get(), IID_IUnknown, direct.PutVoid());
+    EXPECT_TRUE(FAILED(system));
+    EXPECT_EQ(lookup.result, system);
+    EXPECT_FALSE(lookup.gotFactory);
+  }
+  EXPECT_EQ(sim.Record(L"factory").size(), 2u) << "both QuibShareTest DLLs were asked, once each";
+}
+
+TEST(GetActivationFactory, FetchesAnAgileFactoryOncePerProcess) {
+  test::SimSession sim;
+  sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Find(L"QuibShareTest.Outer.Inner.AgileGadget").result, S_OK);
+    EXPECT_EQ(Find(L"QuibShareTest.Outer.Inner.Gadget").result, S_OK);
+  }
+  EXPECT_EQ(sim.Record(L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.AgileGadget").size(), 1u);
+  EXPECT_EQ(sim.Record(L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.Gadget").size(), 3u);
+}
+
+TEST(GetActivationFactory, WorksOnAThreadWithoutCom) {
+  test::SimSession sim;
+  sim.Set(L"ANSWERING", L"QuibShareTest");
+  Lookup lookup{};
+  std::thread([&lookup] { lookup = Find(L"QuibShareTest.Outer.Inner.FromAnotherThread"); }).join();
+  EXPECT_EQ(lookup.result, S_OK);
+  EXPECT_TRUE(lookup.gotFactory);
+}
+
+TEST(GetActivationFactory, RaisingFormCarriesTheCode) {
+  try {
+    GetActivationFactory<abi::IStorageFileStatics>(L"Nowhere.At.All");
+    FAIL() << "no error raised";
+  } catch (const HResultError& error) {
+    EXPECT_TRUE(FAILED(error.Code()));
+  }
+}
+
+TEST(HResultErrors, OutOfMemoryIsBadAllocAndNoErrorIsNotSuccess) {
+  EXPECT_THROW(ThrowIfFailed(E_OUTOFMEMORY), std::bad_alloc);
+  EXPECT_NO_THROW(ThrowIfFailed(S_FALSE));
+  try {
+    ThrowIfFailed(E_ACCESSDENIED);
+  } catch (const HResultError& error) {
+    EXPECT_EQ(error.Code(), E_ACCESSDENIED);
+  }
+  EXPECT_EQ(HResultFromWin32(ERROR_SUCCESS), E_FAIL);
+  EXPECT_EQ(HResultFromWin32(ERROR_ACCESS_DENIED), static_cast<HRESULT>(0x80070005));
+  EXPECT_EQ(HResultFromWin32(ERROR_INVALID_HANDLE), static_cast<HRESULT>(0x80070006));
+}
+
+}  // namespace
+}  // namespace quibshare

@@ -1,0 +1,29 @@
+// Simulated platform: scenarios chosen by the test through the environment, and the record of
+// what the platform was asked, appended to the file named by QUIBSHARE_SIM_LOG.
+#pragma once
+
+#include <windows.h>
+#include <activation.h>
+
+#include <string>
+#include <string_view>
+
+namespace quibshare::sim {
+
+// The value of an environment variable, read anew on every call.
+std::wstring Setting(const wchar_t* name);
+
+// "name:hex" scenarios carry an HRESULT; "name:decimal" a count of milliseconds.
+bool ScenarioIs(const std::wstring& scenario, std::wstring_view name);
+HRESULT ScenarioCode(const std::wstring& scenario);
+ULONGLONG ScenarioNumber(const std::wstring& scenario);
+
+// Appends one line to the record.
+void Record(std::wstring_view line);
+
+// This copy's file name without ".dll": the simulated platform is loaded under several names.
+std::wstring ModuleBaseName();
+
+HRESULT MakeStorageFileStatics(IActivationFactory** factory);
+
+}  // namespace quibshare::sim
