@@ -4,14 +4,12 @@
 #include "share/activation.h"
 #include "share/hresult_error.h"
 #include "share/hstring.h"
+#include "worker/message_pump.h"
 #include "worker/share_outcome.h"
 
 namespace quibshare {
 
 namespace {
-
-// Older SDK headers leave touch and pointer input out of QS_ALLINPUT.
-static_assert(QS_ALLINPUT == 0x1CFF);
 
 using Operation = ComPtr<abi::IAsyncOperationStorageFile>;
 
@@ -46,22 +44,16 @@ ComPtr<abi::IStorageFile> AcquireStorageFile(const std::wstring& path,
       Cancel(operation);
       ThrowHResult(ShareTimeoutCode);
     }
-    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, FileAcquisitionPollMs, QS_ALLINPUT) ==
-        WAIT_FAILED) {
+    if (WaitForMessages(FileAcquisitionPollMs) == WAIT_FAILED) {
       const DWORD error = GetLastError();
       Cancel(operation);
       ThrowHResult(HResultFromWin32(error));
     }
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        Cancel(operation);
-        // The quit request belongs to the thread's loop further out: hand it back.
-        PostQuitMessage(static_cast<int>(message.wParam));
-        ThrowHResult(E_ABORT);
-      }
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
+    if (const std::optional<MSG> quit = DrainMessages(true)) {
+      Cancel(operation);
+      // The quit request belongs to the thread's loop further out: hand it back.
+      PostQuitMessage(static_cast<int>(quit->wParam));
+      ThrowHResult(E_ABORT);
     }
   }
   ComPtr<abi::IStorageFile> file;
