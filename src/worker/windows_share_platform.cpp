@@ -1,11 +1,154 @@
-// The Windows share sheet behind ISharePlatform. Main thread of the worker.
+// The Windows share sheet behind ISharePlatform: apartment, owner window, DataTransferManager,
+// the file, and the two waits. Main thread of the worker.
 #include "worker/windows_share_platform.h"
+
+#include <roapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include "share/activation.h"
+#include "share/data_request.h"
+#include "share/hresult_error.h"
+#include "support/unique_resource.h"
+#include "worker/file_acquisition.h"
+#include "worker/message_pump.h"
+#include "worker/share_outcome.h"
 
 namespace quibshare {
 
-HRESULT WindowsSharePlatform::ShareFile(const std::wstring&, std::function<void()>) {
-  // Not built yet: hosts see the same outcome as on a Windows without the share service.
-  return E_NOTIMPL;
+namespace {
+
+constexpr wchar_t DataTransferManagerClass[] =
+    L"Windows.ApplicationModel.DataTransfer.DataTransferManager";
+constexpr std::chrono::nanoseconds DataRequestDeadline = std::chrono::seconds(30);
+constexpr DWORD AwaitRequestPollMs = 50;
+constexpr DWORD SharingPollMs = 25;
+
+using UniqueWindow = UniqueResource<HWND, &::DestroyWindow>;
+
+// Leaves the apartment on the way out, unless the thread already had another one.
+class ApartmentScope {
+ public:
+  ApartmentScope() : result_(RoInitialize(RO_INIT_SINGLETHREADED)) {}
+  ~ApartmentScope() {
+    if (SUCCEEDED(result_)) RoUninitialize();
+  }
+  ApartmentScope(const ApartmentScope&) = delete;
+  ApartmentScope& operator=(const ApartmentScope&) = delete;
+  HRESULT Result() const { return result_; }
+
+ private:
+  HRESULT result_;
+};
+
+// The DataRequested subscription: removed first on every way out of ShareFile, before the
+// share state its handler refers to.
+class DataRequestedRegistration {
+ public:
+  DataRequestedRegistration(ComPtr<abi::IDataTransferManager> manager, EventRegistrationToken token)
+      : manager_(std::move(manager)), token_(token) {}
+  DataRequestedRegistration(const DataRequestedRegistration&) = delete;
+  DataRequestedRegistration& operator=(const DataRequestedRegistration&) = delete;
+  ~DataRequestedRegistration() {
+    if (manager_) manager_->remove_DataRequested(token_);
+  }
+
+ private:
+  ComPtr<abi::IDataTransferManager> manager_;
+  EventRegistrationToken token_{};
+};
+
+// A shown but practically invisible tool popup the sheet is shown for. The broker recognises
+// the worker's UI by it.
+UniqueWindow CreateOwnerWindow() {
+  UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"QuibShareOwnerWindow", WS_POPUP,
+                                      0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  if (window) {
+    ShowWindow(window.Get(), SW_SHOW);
+    UpdateWindow(window.Get());
+    SetForegroundWindow(window.Get());
+  }
+  return window;
+}
+
+ComPtr<abi::IDataTransferManagerInterop> GetShareInterop() {
+  try {
+    return GetActivationFactory<abi::IDataTransferManagerInterop>(DataTransferManagerClass);
+  } catch (const HResultError&) {
+    return nullptr;
+  }
+}
+
+// WM_QUIT is dispatched like any message here: only the end of the share may stop on it.
+bool AwaitDataRequest(const std::atomic<bool>& dataRequested) {
+  const auto start = std::chrono::steady_clock::now();
+  while (!dataRequested.load()) {
+    if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return false;
+    WaitForMessages(AwaitRequestPollMs);
+    DrainMessages(false);
+  }
+  return true;
+}
+
+// No deadline: the sheet stays as long as the user keeps it open.
+void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window) {
+  while (!shareFinished.load() && IsWindow(window)) {
+    WaitForMessages(SharingPollMs);
+    if (DrainMessages(true)) return;
+  }
+}
+
+}  // namespace
+
+HRESULT WindowsSharePlatform::ShareFile(const std::wstring& path, std::function<void()> onReady) {
+  const ApartmentScope apartment;
+  if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return apartment.Result();
+
+  const UniqueWindow window = CreateOwnerWindow();
+  if (!window) return HResultFromWin32(GetLastError());
+
+  const ComPtr<abi::IDataTransferManagerInterop> interop = GetShareInterop();
+  if (!interop) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+  ComPtr<abi::IDataTransferManager> manager;
+  const HRESULT got = interop->GetForWindow(window.Get(), abi::IDataTransferManager::Iid, manager.PutVoid());
+  if (FAILED(got)) return got;
+  // A manager reported but not given would otherwise pass for a share that happened.
+  if (!manager) return E_FAIL;
+
+  ComPtr<abi::IStorageFile> storageFile;
+  try {
+    storageFile = AcquireStorageFile(path);
+  } catch (const HResultError& error) {
+    return error.Code();
+  }
+  if (!storageFile) return E_FAIL;
+
+  // Declared in the order that makes destruction follow the required clean-up.
+  const auto shareFinished = std::make_shared<std::atomic<bool>>(false);
+  std::atomic<bool> dataRequested{false};
+  ComPtr<abi::IDataPackage> dataPackage;
+  EventRegistration shareCompletedRegistration;
+  EventRegistration shareCanceledRegistration;
+  const DataRequestBinding binding{path, storageFile, dataPackage, shareCompletedRegistration,
+                                   shareFinished, shareCanceledRegistration, dataRequested, onReady};
+  std::optional<DataRequestedRegistration> dataRequestedRegistration;
+  try {
+    const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(binding);
+    EventRegistrationToken token{};
+    ThrowIfFailed(manager->add_DataRequested(handler.Get(), &token));
+    dataRequestedRegistration.emplace(manager, token);
+  } catch (const HResultError& error) {
+    return error.Code();
+  }
+
+  const HRESULT shown = interop->ShowShareUIForWindow(window.Get());
+  if (FAILED(shown)) return shown;
+  if (!AwaitDataRequest(dataRequested)) return ShareTimeoutCode;
+  AwaitShareEnd(*shareFinished, window.Get());
+  return S_OK;
 }
 
 }  // namespace quibshare
