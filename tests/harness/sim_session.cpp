@@ -5,7 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+
+#include "harness/process_runner.h"
 
 namespace quibshare::test {
 
@@ -14,13 +17,19 @@ SimSession::SimSession() : recordPath_(folder_.Path() + L"\\record.txt") {
 }
 
 SimSession::~SimSession() {
-  for (const std::wstring& name : names_) SetEnvironmentVariableW(name.c_str(), nullptr);
+  for (const auto& setting : settings_) SetEnvironmentVariableW(setting.first.c_str(), nullptr);
 }
 
 void SimSession::Set(const std::wstring& name, const std::wstring& value) {
   const std::wstring variable = L"QUIBSHARE_SIM_" + name;
   SetEnvironmentVariableW(variable.c_str(), value.c_str());
-  names_.push_back(variable);
+  settings_[variable] = value;
+}
+
+std::vector<std::wstring> SimSession::Environment() const {
+  std::vector<std::wstring> entries;
+  for (const auto& [name, value] : settings_) entries.push_back(name + L"=" + value);
+  return entries;
 }
 
 std::vector<std::wstring> SimSession::Record(const std::wstring& prefix) const {
@@ -39,6 +48,40 @@ std::vector<std::wstring> SimSession::Record(const std::wstring& prefix) const {
     if (wide.rfind(prefix, 0) == 0) lines.push_back(wide);
   }
   return lines;
+}
+
+void SimSession::ClearRecord() const { DeleteFileW(recordPath_.c_str()); }
+
+bool SimSession::WaitFor(const std::wstring& prefix, unsigned timeoutMs) const {
+  for (const ULONGLONG end = GetTickCount64() + timeoutMs; GetTickCount64() < end; Sleep(20)) {
+    if (!Record(prefix).empty()) return true;
+  }
+  return !Record(prefix).empty();
+}
+
+std::vector<std::wstring> SimSession::Subscribed(std::size_t lines) const {
+  std::vector<std::wstring> record = Record();
+  if (record.size() > lines) record.resize(lines);
+  std::set<std::wstring> live;
+  for (const std::wstring& line : record) {
+    if (line.rfind(L"add ", 0) == 0) live.insert(line.substr(4));
+    if (line.rfind(L"remove ", 0) == 0) live.erase(line.substr(7));
+  }
+  return std::vector<std::wstring>(live.begin(), live.end());
+}
+
+std::wstring SimSession::InstallQuibShare(bool withShareSheet) const {
+  const std::wstring exe = folder_.Path() + L"\\QuibShare.exe";
+  const std::wstring sim = ModuleDirectory() + L"\\quibshare_sim.dll";
+  CopyFileW(QuibSharePath().c_str(), exe.c_str(), FALSE);
+  CopyFileW(sim.c_str(), (folder_.Path() + L"\\Windows.Storage.dll").c_str(), FALSE);
+  const std::wstring sheet = folder_.Path() + L"\\Windows.ApplicationModel.DataTransfer.dll";
+  if (withShareSheet) {
+    CopyFileW(sim.c_str(), sheet.c_str(), FALSE);
+  } else {
+    DeleteFileW(sheet.c_str());
+  }
+  return exe;
 }
 
 }  // namespace quibshare::test

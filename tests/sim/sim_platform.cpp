@@ -7,7 +7,6 @@
 #include <cwchar>
 #include <string>
 
-#include "sim/sim_object.h"
 
 namespace quibshare::sim {
 
@@ -61,16 +60,28 @@ std::wstring ModuleBaseName() {
   return name.substr(0, name.rfind(L'.'));
 }
 
+std::wstring Hex(HRESULT code) {
+  wchar_t text[16] = {};
+  std::swprintf(text, 16, L"%08lX", static_cast<unsigned long>(code));
+  return text;
+}
+
 namespace {
 
 // Stands for any class of the "QuibShareTest" namespace, used to check how factories are found.
-class TestFactory final : public SimObject<ActivationFactory> {
+class TestFactory final : public ComObject<ActivationFactory> {
  public:
-  explicit TestFactory(bool agile) : SimObject(agile) {}
-  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) override {
+  explicit TestFactory(bool agile) : agile_(agile) {}
+  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) noexcept override {
     *instance = nullptr;
     return E_NOTIMPL;
   }
+
+ protected:
+  bool Answers(REFIID iid) const noexcept override { return agile_ || iid != abi::IAgileObject::Iid; }
+
+ private:
+  bool agile_;
 };
 
 }  // namespace
@@ -86,6 +97,9 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING 
   const std::wstring module = ModuleBaseName();
   Record(L"factory " + module + L" " + className);
   if (className == L"Windows.Storage.StorageFile") return MakeStorageFileStatics(factory);
+  if (className == L"Windows.ApplicationModel.DataTransfer.DataTransferManager") {
+    return MakeDataTransferManagerFactory(factory);
+  }
   if (className.rfind(L"QuibShareTest.", 0) == 0 && Setting(L"QUIBSHARE_SIM_ANSWERING") == module) {
     *factory = new TestFactory(className.find(L".Agile") != std::wstring::npos);
     return S_OK;

@@ -8,7 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "share/com_object.h"
+#include "share/winrt_abi.h"
+
 namespace quibshare::sim {
+
+// IActivationFactory with the identifier ComObject looks for.
+struct ActivationFactory : IActivationFactory {
+  static constexpr GUID Iid = {0x00000035, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+};
 
 // The value of an environment variable, read anew on every call.
 std::wstring Setting(const wchar_t* name);
@@ -24,6 +32,12 @@ void Record(std::wstring_view line);
 // This copy's file name without ".dll": the simulated platform is loaded under several names.
 std::wstring ModuleBaseName();
 
+// "%08X" of a code, as the record writes HRESULTs.
+std::wstring Hex(HRESULT code);
+
 HRESULT MakeStorageFileStatics(IActivationFactory** factory);
+HRESULT MakeDataTransferManagerFactory(IActivationFactory** factory);
+// Raises ShareCompleted or ShareCanceled on a package the simulated sheet made.
+void EndShareOf(abi::IDataPackage* package, bool canceled);
 
 }  // namespace quibshare::sim

@@ -9,7 +9,6 @@
 
 #include <string>
 
-#include "sim/sim_object.h"
 #include "sim/sim_platform.h"
 
 namespace quibshare::sim {
@@ -20,45 +19,45 @@ HRESULT MakeString(std::wstring_view text, HSTRING* result) {
   return WindowsCreateString(text.data(), static_cast<UINT32>(text.size()), result);
 }
 
-class SimStorageFile final : public SimObject<abi::IStorageFile, abi::IStorageItem> {
+class SimStorageFile final : public ComObject<abi::IStorageFile, abi::IStorageItem> {
  public:
   explicit SimStorageFile(std::wstring path) : path_(std::move(path)) {}
 
-  HRESULT STDMETHODCALLTYPE get_Path(HSTRING* value) override { return MakeString(path_, value); }
-  HRESULT STDMETHODCALLTYPE get_Name(HSTRING* value) override {
+  HRESULT STDMETHODCALLTYPE get_Path(HSTRING* value) noexcept override { return MakeString(path_, value); }
+  HRESULT STDMETHODCALLTYPE get_Name(HSTRING* value) noexcept override {
     return MakeString(path_.substr(path_.find_last_of(L"\\/") + 1), value);
   }
-  HRESULT STDMETHODCALLTYPE RenameAsyncOverloadDefaultOptions(HSTRING, IInspectable**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RenameAsync(HSTRING, INT32, IInspectable**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DeleteAsyncOverloadDefaultOptions(IInspectable**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DeleteAsync(INT32, IInspectable**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBasicPropertiesAsync(IInspectable**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Attributes(UINT32*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_DateCreated(INT64*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsOfType(UINT32, boolean*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RenameAsyncOverloadDefaultOptions(HSTRING, IInspectable**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RenameAsync(HSTRING, INT32, IInspectable**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DeleteAsyncOverloadDefaultOptions(IInspectable**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE DeleteAsync(INT32, IInspectable**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBasicPropertiesAsync(IInspectable**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Attributes(UINT32*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_DateCreated(INT64*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE IsOfType(UINT32, boolean*) noexcept override { return E_NOTIMPL; }
 
  private:
   std::wstring path_;
 };
 
 class SimFileOperation final
-    : public SimObject<abi::IAsyncOperationStorageFile, abi::IAsyncInfo> {
+    : public ComObject<abi::IAsyncOperationStorageFile, abi::IAsyncInfo> {
  public:
   SimFileOperation(std::wstring scenario, std::wstring path)
       : scenario_(std::move(scenario)), path_(std::move(path)), started_(GetTickCount64()) {}
 
-  HRESULT STDMETHODCALLTYPE get_Status(abi::AsyncStatus* status) override {
+  HRESULT STDMETHODCALLTYPE get_Status(abi::AsyncStatus* status) noexcept override {
     if (ScenarioIs(scenario_, L"status-fails")) return ScenarioCode(scenario_);
     *status = Status();
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Cancel() override {
+  HRESULT STDMETHODCALLTYPE Cancel() noexcept override {
     Record(L"cancel " + path_);
     if (ScenarioIs(scenario_, L"cancel-fails")) return ScenarioCode(scenario_);
     cancelled_ = true;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetResults(abi::IStorageFile** results) override {
+  HRESULT STDMETHODCALLTYPE GetResults(abi::IStorageFile** results) noexcept override {
     *results = nullptr;
     switch (Status()) {
       case abi::AsyncStatus::Completed:
@@ -72,23 +71,23 @@ class SimFileOperation final
         return static_cast<HRESULT>(0x8000000E);  // E_ILLEGAL_METHOD_CALL
     }
   }
-  HRESULT STDMETHODCALLTYPE get_Id(UINT32* id) override {
+  HRESULT STDMETHODCALLTYPE get_Id(UINT32* id) noexcept override {
     *id = 1;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT* code) override {
+  HRESULT STDMETHODCALLTYPE get_ErrorCode(HRESULT* code) noexcept override {
     *code = Status() == abi::AsyncStatus::Error ? ScenarioCode(scenario_) : S_OK;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
-  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) override {
+  HRESULT STDMETHODCALLTYPE Close() noexcept override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE put_Completed(IUnknown*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) noexcept override {
     *handler = nullptr;
     return S_OK;
   }
 
  protected:
-  bool Answers(REFIID iid) const override {
+  bool Answers(REFIID iid) const noexcept override {
     return !(iid == abi::IAsyncInfo::Iid && ScenarioIs(scenario_, L"no-asyncinfo"));
   }
 
@@ -112,13 +111,13 @@ class SimFileOperation final
   bool cancelled_ = false;
 };
 
-class SimStorageFileStatics final : public SimObject<ActivationFactory, abi::IStorageFileStatics> {
+class SimStorageFileStatics final : public ComObject<ActivationFactory, abi::IStorageFileStatics> {
  public:
-  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) override {
+  HRESULT STDMETHODCALLTYPE ActivateInstance(IInspectable** instance) noexcept override {
     *instance = nullptr;
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, abi::IAsyncOperationStorageFile** operation) override {
+  HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, abi::IAsyncOperationStorageFile** operation) noexcept override {
     *operation = nullptr;
     UINT32 length = 0;
     const std::wstring text = WindowsGetStringRawBuffer(path, &length);
@@ -128,11 +127,11 @@ class SimStorageFileStatics final : public SimObject<ActivationFactory, abi::ISt
     *operation = new SimFileOperation(scenario, text);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetFileFromApplicationUriAsync(IInspectable*, abi::IAsyncOperationStorageFile**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CreateStreamedFileAsync(HSTRING, IUnknown*, IInspectable*, abi::IAsyncOperationStorageFile**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ReplaceWithStreamedFileAsync(abi::IStorageFile*, IUnknown*, IInspectable*, abi::IAsyncOperationStorageFile**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE CreateStreamedFileFromUriAsync(HSTRING, IInspectable*, IInspectable*, abi::IAsyncOperationStorageFile**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE ReplaceWithStreamedFileFromUriAsync(abi::IStorageFile*, IInspectable*, IInspectable*, abi::IAsyncOperationStorageFile**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetFileFromApplicationUriAsync(IInspectable*, abi::IAsyncOperationStorageFile**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateStreamedFileAsync(HSTRING, IUnknown*, IInspectable*, abi::IAsyncOperationStorageFile**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ReplaceWithStreamedFileAsync(abi::IStorageFile*, IUnknown*, IInspectable*, abi::IAsyncOperationStorageFile**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE CreateStreamedFileFromUriAsync(HSTRING, IInspectable*, IInspectable*, abi::IAsyncOperationStorageFile**) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ReplaceWithStreamedFileFromUriAsync(abi::IStorageFile*, IInspectable*, IInspectable*, abi::IAsyncOperationStorageFile**) noexcept override { return E_NOTIMPL; }
 };
 
 }  // namespace
