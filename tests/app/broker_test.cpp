@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,6 +69,15 @@ int RunScriptedWorker(const ArgumentList& arguments) {
     PumpFor(1500);
   } else if (script == L"hang") {
     Sleep(30000);
+  } else if (script == L"crash") {
+    *static_cast<volatile int*>(nullptr) = 1;
+  } else if (script == L"fill-block") {
+    const UniqueHandle block(OpenFileMappingW(FILE_MAP_WRITE, FALSE, MakeReasonBlockName(eventName).c_str()));
+    const UniqueView view(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (view) std::memset(view.Get(), 0x41, ReasonBlockBytes);
+  } else if (script == L"close-stderr") {
+    CloseHandle(GetStdHandle(STD_ERROR_HANDLE));
+    ReportWorkerFailure(eventName, L"written after standard error was closed");
   }
   return code;
 }
@@ -176,6 +187,41 @@ TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
   DWORD workerCode = 0;
   GetExitCodeProcess(worker.Get(), &workerCode);
   EXPECT_EQ(workerCode, 1u) << "terminated with code 1";
+}
+
+TEST_F(BrokerTest, CrashedWorkerPassesOnItsExceptionCode) {
+  const BrokerRun run = Run(L"crash", 0, L"about to crash");
+  EXPECT_EQ(run.exitCode, 0xC0000005u);
+  EXPECT_EQ(run.standardError, "about to crash\r\n");
+}
+
+TEST_F(BrokerTest, WorkerKilledFromOutsidePassesOnTheKillersCode) {
+  std::thread killer([this] {
+    DWORD processId = 0;
+    for (int i = 0; i < 500 && processId == 0; ++i, Sleep(10)) processId = StartedWorker();
+    const UniqueHandle worker(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    TerminateProcess(worker.Get(), 0x1234);
+  });
+  const BrokerRun run = Run(L"hang", 0, L"", 20000);
+  killer.join();
+  EXPECT_EQ(run.exitCode, 0x1234u);
+  EXPECT_EQ(run.standardError, "");
+}
+
+TEST_F(BrokerTest, WorkerWithoutStandardErrorStillLeavesItsReason) {
+  const BrokerRun run = Run(L"close-stderr", 3);
+  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_EQ(run.standardError, "written after standard error was closed\r\n");
+}
+
+TEST_F(BrokerTest, ReasonBlockFullOfNonZeroBytesIsReadAs256Units) {
+  const BrokerRun run = Run(L"fill-block", 1);
+  const std::wstring text(256, L'\x4141');
+  const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), 256, nullptr, 0, nullptr, nullptr);
+  std::string expected(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), 256, expected.data(), size, nullptr, nullptr);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.standardError, expected + "\r\n");
 }
 
 TEST_F(BrokerTest, RejectedInputStartsNoWorker) {

@@ -119,6 +119,17 @@ TEST(HostContract, NoStandardErrorHandleChangesNothingButTheText) {
   EXPECT_EQ(result.standardError, "");
 }
 
+TEST(HostContract, HostThatStopsListeningStillGetsTheExitCode) {
+  TempDirectory temp;
+  RunOptions options;
+  options.closeReadEndFirst = true;
+  EXPECT_EQ(RunQuibShare({L"--input", temp.Path()}, options).exitCode, 2u);
+  test::SimSession sim;
+  const ProcessResult shared = RunProcess(sim.InstallQuibShare(), {L"--input", sim.Folder().WriteFile(L"a.txt")}, options);
+  EXPECT_EQ(shared.exitCode, 0u);
+  EXPECT_TRUE(sim.WaitFor(L"remove ShareCompleted"));
+}
+
 // The worker form, started the way the broker starts it but by hand, with objects we own.
 class WorkerForm : public ::testing::Test {
  protected:

@@ -65,6 +65,23 @@ TEST(ReasonBlock, MissingBlockOrHandleIsQuiet) {
   EXPECT_EQ(ReadReason(nullptr), L"");
 }
 
+TEST(ReasonBlock, ThousandWritesAndReadsLeakNoHandle) {
+  const std::wstring eventName = FreshEventName();
+  const UniqueHandle block = CreateReasonBlock(eventName);
+  const std::wstring missing = FreshEventName();
+  DWORD before = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &before);
+  for (int i = 0; i < 1000; ++i) {
+    const std::wstring text = L"failure " + std::to_wstring(i);
+    ASSERT_TRUE(WriteReason(eventName, text));
+    ASSERT_EQ(ReadReason(block.Get()), text);
+    ASSERT_FALSE(WriteReason(missing, text));
+  }
+  DWORD after = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &after);
+  EXPECT_EQ(after, before);
+}
+
 TEST(HandoffEvent, OnReadySignalsAndStaysSignalled) {
   const std::wstring eventName = FreshEventName();
   const UniqueHandle brokerSide = CreateHandoffEvent(eventName);

@@ -52,7 +52,7 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16);
-  const UniqueHandle reader(readEnd);
+  UniqueHandle reader(readEnd);
   UniqueHandle writer(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
@@ -71,6 +71,7 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
   const UniqueHandle process(info.hProcess);
   const UniqueHandle thread(info.hThread);
   writer.Reset();
+  if (options.closeReadEndFirst) reader.Reset();
   // Messages are far smaller than the pipe buffer, so waiting before reading cannot block.
   if (WaitForSingleObject(info.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
     TerminateProcess(info.hProcess, 0xDEAD);
@@ -78,7 +79,7 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
     result.timedOut = true;
   }
   GetExitCodeProcess(info.hProcess, &result.exitCode);
-  result.standardError = ReadAvailable(readEnd);
+  if (reader) result.standardError = ReadAvailable(reader.Get());
   return result;
 }
 

@@ -17,6 +17,7 @@ struct ProcessResult {
 struct RunOptions {
   DWORD timeoutMs = 60000;
   bool standardErrorPipe = true;  // false: the child gets no standard error handle at all
+  bool closeReadEndFirst = false;  // the host stops listening before the child writes
   // Extra "NAME=value" entries added to this process's environment for the child.
   std::vector<std::wstring> environment;
 };

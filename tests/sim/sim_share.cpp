@@ -6,8 +6,8 @@
 //                          twice              raised inside, and again 100 ms later
 //                          never              never raised
 //                          quit-then-later    WM_QUIT posted inside, DataRequested 300 ms later
-//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none: 100 ms after
-//                          the (last) request
+//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none: 100 ms (or
+//                          QUIBSHARE_SIM_END_AFTER ms) after the (last) request
 //   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4
 // Every call worth checking is appended to the record (see sim_platform.h).
 #include <winstring.h>
@@ -348,6 +348,12 @@ void After(UINT milliseconds, std::function<void()> action) {
   CurrentSheet().timers[id] = std::move(action);
 }
 
+// QUIBSHARE_SIM_END_AFTER: milliseconds between the (last) request and the end; 100 unless set.
+UINT EndDelayMs() {
+  const std::wstring setting = Setting(L"QUIBSHARE_SIM_END_AFTER");
+  return setting.empty() ? 100 : static_cast<UINT>(std::wcstoul(setting.c_str(), nullptr, 10));
+}
+
 void EndShare() {
   Sheet& sheet = CurrentSheet();
   const std::wstring end = Setting(L"QUIBSHARE_SIM_END");
@@ -413,17 +419,17 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
     const std::wstring request = Setting(L"QUIBSHARE_SIM_REQUEST");
     if (request.empty() || request == L"inside") {
       Request(1);
-      After(100, EndShare);
+      After(EndDelayMs(), EndShare);
     } else if (request == L"later") {
       After(100, [] {
         Request(1);
-        After(100, EndShare);
+        After(EndDelayMs(), EndShare);
       });
     } else if (request == L"twice") {
       Request(1);
       After(100, [] {
         Request(2);
-        After(100, EndShare);
+        After(EndDelayMs(), EndShare);
       });
     } else if (request == L"thread") {
       // The platform may raise its events on a thread of its own.
@@ -437,7 +443,7 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
       PostQuitMessage(3);
       After(300, [] {
         Request(1);
-        After(100, EndShare);
+        After(EndDelayMs(), EndShare);
       });
     }
     return S_OK;

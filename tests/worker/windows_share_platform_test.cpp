@@ -77,5 +77,35 @@ TEST_F(SharePlatform, LeavesTheApartmentItEntered) {
   CoUninitialize();
 }
 
+struct Resources {
+  DWORD handles = 0;
+  DWORD userObjects = 0;
+  DWORD gdiObjects = 0;
+};
+
+Resources CountResources() {
+  Resources counted;
+  GetProcessHandleCount(GetCurrentProcess(), &counted.handles);
+  counted.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+  counted.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  return counted;
+}
+
+TEST_F(SharePlatform, TwoHundredSharesLeakNothing) {
+  sim_.Set(L"END_AFTER", L"0");
+  ASSERT_EQ(Share(), S_OK);  // loads and caches what every later share reuses
+  const Resources before = CountResources();
+  for (int i = 0; i < 200; ++i) {
+    sim_.Set(L"FAIL", i % 4 == 3 ? L"show:80070490" : L"");
+    const HRESULT expected = i % 4 == 3 ? static_cast<HRESULT>(0x80070490) : S_OK;
+    ASSERT_EQ(Share([] {}), expected) << i;
+  }
+  const Resources after = CountResources();
+  EXPECT_EQ(after.handles, before.handles);
+  EXPECT_EQ(after.userObjects, before.userObjects);
+  EXPECT_EQ(after.gdiObjects, before.gdiObjects);
+  EXPECT_EQ(sim_.Subscribed(), std::vector<std::wstring>{});
+}
+
 }  // namespace
 }  // namespace quibshare
