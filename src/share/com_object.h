@@ -17,10 +17,38 @@ namespace quibshare {
 inline constexpr GUID InspectableIid = {0xaf86e2e0, 0xb12d, 0x4c6a, {0x9c, 0x5a, 0xd7, 0xaa, 0x65, 0x10, 0x1e, 0x90}};
 inline constexpr GUID MarshalIid = {0x00000003, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+namespace detail {
+
+// The interfaces of a ComObject, plus IInspectable's methods when one of them derives from
+// IInspectable (and so has them to override).
+template <bool Inspectable, typename... Interfaces>
+class ComInterfaces : public Interfaces... {};
+
+template <typename... Interfaces>
+class ComInterfaces<true, Interfaces...> : public Interfaces... {
+ public:
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) noexcept override {
+    *count = 0;
+    *iids = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) noexcept override {
+    *name = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) noexcept override {
+    *level = BaseTrust;
+    return S_OK;
+  }
+};
+
+}  // namespace detail
+
 // Each interface in `Interfaces` names its identifier as Iid. Objects start with one reference,
 // owned by whoever created them (take it with ComPtr::Attach).
 template <typename... Interfaces>
-class ComObject : public Interfaces... {
+class ComObject
+    : public detail::ComInterfaces<(std::is_base_of_v<IInspectable, Interfaces> || ...), Interfaces...> {
   using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
  public:
@@ -48,20 +76,6 @@ class ComObject : public Interfaces... {
     const ULONG left = --references_;
     if (left == 0) delete this;
     return left;
-  }
-  // IInspectable, for the interfaces that derive from it.
-  virtual HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) noexcept {
-    *count = 0;
-    *iids = nullptr;
-    return S_OK;
-  }
-  virtual HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) noexcept {
-    *name = nullptr;
-    return E_NOTIMPL;
-  }
-  virtual HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) noexcept {
-    *level = BaseTrust;
-    return S_OK;
   }
 
  protected:
