@@ -48,6 +48,7 @@ bool JoinMultithreadedApartment() {
   const auto increment = reinterpret_cast<IncrementMtaUsage>(
       reinterpret_cast<void*>(GetProcAddress(combase, "CoIncrementMTAUsage")));
   CO_MTA_USAGE_COOKIE cookie = nullptr;
+  // cppcheck-suppress resourceLeak ; combase stays loaded for the process, like the apartment
   return increment != nullptr && SUCCEEDED(increment(&cookie));
 }
 
@@ -64,6 +65,7 @@ bool AskNamespaceDll(std::wstring_view prefix, HSTRING className, REFIID iid,
   ComPtr<IActivationFactory> activation;
   if (get != nullptr && SUCCEEDED(get(className, activation.Put())) && activation &&
       SUCCEEDED(activation->QueryInterface(iid, factory.PutVoid())) && factory) {
+    // cppcheck-suppress resourceLeak ; deliberate, see the next comment
     return true;  // the factory's code lives in this library: never unload it
   }
   activation.Reset();

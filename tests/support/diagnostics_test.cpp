@@ -79,7 +79,7 @@ TEST(WriteDiagnostic, UsesTheAnsiCodePageWithoutFlags) {
 
 TEST(WriteDiagnostic, MissingOrBrokenHandleIsHarmless) {
   const HANDLE original = GetStdHandle(STD_ERROR_HANDLE);
-  for (const HANDLE handle : {HANDLE{nullptr}, INVALID_HANDLE_VALUE}) {
+  for (const HANDLE handle : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
     SetStdHandle(STD_ERROR_HANDLE, handle);
     WriteDiagnostic(L"nobody reads this", DiagnosticLimit);
   }
