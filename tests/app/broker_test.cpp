@@ -47,7 +47,7 @@ void PumpFor(DWORD milliseconds) {
 
 // Each script ends with the exit code it returns; "signal" scripts set the event first.
 int RunScriptedWorker(const ArgumentList& arguments) {
-  const std::wstring eventName = arguments[4];
+  const std::wstring& eventName = arguments[4];
   const std::wstring script = Environment(L"QUIBSHARE_TEST_WORKER");
   const std::wstring marker = Environment(L"QUIBSHARE_TEST_MARKER");
   if (!marker.empty()) std::ofstream(std::filesystem::path(marker)) << GetCurrentProcessId();
