@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int Runs = 21;
+constexpr std::size_t Runs = 21;
 constexpr DWORD CpuWindowMs = 10000;
 
 double Now() {
@@ -154,14 +154,14 @@ int wmain(int argc, wchar_t** argv) {
 
   // 1. A share to exit code 0, against starting two trivial GUI programs, the second with a window.
   std::vector<double> share, twoPrograms, signalToExit;
-  for (int i = 0; i < Runs; ++i) {
+  for (std::size_t i = 0; i < Runs; ++i) {
     const double start = Now();
-    if (RunToEnd(quibShare, input) != 0) std::fprintf(stderr, "share %d did not give 0\n", i);
+    if (RunToEnd(quibShare, input) != 0) std::fprintf(stderr, "share %zu did not give 0\n", i);
     const double end = Now();
     share.push_back(end - start);
-    WaitForRecord(record, "remove ShareCompleted", static_cast<std::size_t>(i + 1));
+    WaitForRecord(record, "remove ShareCompleted", i + 1);
     const std::vector<std::string> handled = RecordLines(record, "clock handled ");
-    if (handled.size() == static_cast<std::size_t>(i + 1)) {
+    if (handled.size() == i + 1) {
       signalToExit.push_back(end - CounterToMs(std::stoll(handled.back().substr(14))));
     }
 
@@ -174,7 +174,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // 2. Rejected input, against one trivial program.
   std::vector<double> rejected, oneProgram;
-  for (int i = 0; i < Runs; ++i) {
+  for (std::size_t i = 0; i < Runs; ++i) {
     double start = Now();
     RunToEnd(quibShare, L"--input \"" + folder + L"\\missing.txt\"");
     rejected.push_back(Now() - start);
@@ -186,7 +186,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // 3. The broker's exit after the worker's signal, against a program waiting on an event.
   std::vector<double> eventToExit;
-  for (int i = 0; i < Runs; ++i) {
+  for (std::size_t i = 0; i < Runs; ++i) {
     const std::wstring name = L"Local\\QuibShareBench" + std::to_wstring(i);
     const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
     Child waiter;
@@ -200,7 +200,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!signalToExit.empty()) {
     Print("broker exit after the worker's signal", Median(signalToExit), Median(eventToExit), "ms");
-    std::printf("  (%zu of %d shares measured; a negative delay means the window ended the wait first)\n",
+    std::printf("  (%zu of %zu shares measured; a negative delay means the window ended the wait first)\n",
                 signalToExit.size(), Runs);
   }
 

@@ -17,6 +17,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (mode == L"--wait") {
     const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
     WaitForSingleObject(event, INFINITE);
+    CloseHandle(event);
     return 0;
   }
   if (mode == L"--window" || mode == L"--idle") {

@@ -70,7 +70,8 @@ int RunScriptedWorker(const ArgumentList& arguments) {
   } else if (script == L"hang") {
     Sleep(30000);
   } else if (script == L"crash") {
-    *static_cast<volatile int*>(nullptr) = 1;
+    // Unhandled, as a stray write would be: the process ends with the exception's code.
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
   } else if (script == L"fill-block") {
     const UniqueHandle block(OpenFileMappingW(FILE_MAP_WRITE, FALSE, MakeReasonBlockName(eventName).c_str()));
     const UniqueView view(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
