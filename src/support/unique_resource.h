@@ -44,5 +44,6 @@ class UniqueResource {
 using UniqueHandle = UniqueResource<HANDLE, &::CloseHandle>;
 using UniqueView = UniqueResource<void*, &::UnmapViewOfFile>;
 using UniqueLocalMemory = UniqueResource<void*, &::LocalFree>;
+using UniqueWindow = UniqueResource<HWND, &::DestroyWindow>;
 
 }  // namespace quibshare

@@ -27,8 +27,6 @@ constexpr std::chrono::nanoseconds DataRequestDeadline = std::chrono::seconds(30
 constexpr DWORD AwaitRequestPollMs = 50;
 constexpr DWORD SharingPollMs = 25;
 
-using UniqueWindow = UniqueResource<HWND, &::DestroyWindow>;
-
 // Leaves the apartment on the way out, unless the thread already had another one.
 class ApartmentScope {
  public:

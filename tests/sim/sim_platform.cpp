@@ -60,6 +60,12 @@ std::wstring ModuleBaseName() {
   return name.substr(0, name.rfind(L'.'));
 }
 
+std::wstring Text(HSTRING text) {
+  UINT32 length = 0;
+  const wchar_t* buffer = WindowsGetStringRawBuffer(text, &length);
+  return std::wstring(buffer, length);
+}
+
 std::wstring Hex(HRESULT code) {
   wchar_t text[16] = {};
   std::swprintf(text, 16, L"%08lX", static_cast<unsigned long>(code));
@@ -92,8 +98,7 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING 
                                                                         IActivationFactory** factory) {
   using namespace quibshare::sim;
   *factory = nullptr;
-  UINT32 length = 0;
-  const std::wstring className = WindowsGetStringRawBuffer(classId, &length);
+  const std::wstring className = Text(classId);
   const std::wstring module = ModuleBaseName();
   Record(L"factory " + module + L" " + className);
   if (className == L"Windows.Storage.StorageFile") return MakeStorageFileStatics(factory);

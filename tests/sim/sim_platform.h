@@ -32,6 +32,9 @@ void Record(std::wstring_view line);
 // This copy's file name without ".dll": the simulated platform is loaded under several names.
 std::wstring ModuleBaseName();
 
+// The characters of an HSTRING the platform was given.
+std::wstring Text(HSTRING text);
+
 // "%08X" of a code, as the record writes HRESULTs.
 std::wstring Hex(HRESULT code);
 

@@ -26,12 +26,6 @@ namespace quibshare::sim {
 
 namespace {
 
-std::wstring Text(HSTRING text) {
-  UINT32 length = 0;
-  const wchar_t* buffer = WindowsGetStringRawBuffer(text, &length);
-  return std::wstring(buffer, length);
-}
-
 void Unexpected(int package, const wchar_t* method) {
   Record(L"unexpected " + std::to_wstring(package) + L" " + method);
 }

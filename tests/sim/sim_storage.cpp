@@ -119,8 +119,7 @@ class SimStorageFileStatics final : public ComObject<ActivationFactory, abi::ISt
   }
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, abi::IAsyncOperationStorageFile** operation) noexcept override {
     *operation = nullptr;
-    UINT32 length = 0;
-    const std::wstring text = WindowsGetStringRawBuffer(path, &length);
+    const std::wstring text = Text(path);
     const std::wstring scenario = Setting(L"QUIBSHARE_SIM_STORAGE");
     Record(L"open " + text);
     if (ScenarioIs(scenario, L"fail-start")) return ScenarioCode(scenario);
