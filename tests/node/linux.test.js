@@ -89,7 +89,6 @@ test('executablePath leaves Electron\'s app.asar for app.asar.unpacked', () => {
     ['resources/app.asar/node_modules/quibshare', 'resources/app.asar.unpacked/node_modules/quibshare'],
     ['resources/app.asar.unpacked/node_modules/quibshare', 'resources/app.asar.unpacked/node_modules/quibshare'],
     ['resources/myapp.asar/node_modules/quibshare', 'resources/myapp.asar/node_modules/quibshare'],
-    ['app.asar/node_modules/quibshare/app.asar', 'app.asar.unpacked/node_modules/quibshare/app.asar'],
   ];
   for (const [folder, expected] of cases) {
     const { at, module } = packageAt(folder);
