@@ -19,7 +19,8 @@ void RelayReason(HANDLE block) {
   if (!reason.empty()) WriteDiagnostic(reason, DiagnosticLimit);
 }
 
-// Polls until the worker signals, shows its window, ends, or runs out of time.
+}  // namespace
+
 std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
                             ULONGLONG deadline) {
   // The event comes first: a worker that signalled and then ended still counts as ready.
@@ -46,8 +47,6 @@ std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATIO
     }
   }
 }
-
-}  // namespace
 
 std::wstring QuoteArgument(std::wstring_view argument) {
   std::wstring quoted = L"\"";
@@ -90,6 +89,8 @@ BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search) {
   if (processId != record.processId) return TRUE;
   if (!IsWindowVisible(window)) return TRUE;
   if (GetWindow(window, GW_OWNER) != nullptr) return TRUE;
+  // The worker shows its owner window before the sheet is even asked for.
+  if (IsOwnerWindow(window)) return TRUE;
   record.found = true;
   return FALSE;
 }

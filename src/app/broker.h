@@ -22,6 +22,11 @@ inline constexpr DWORD ModulePathCapacity = 32768;
 // Returns the exit code the host sees.
 std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs);
 
+// Polls until the worker signals the event, shows a visible, unowned window other than its owner
+// window, ends, or reaches `deadline` (GetTickCount64 time), and returns the host's exit code.
+std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
+                            ULONGLONG deadline);
+
 // Always quoted, so CommandLineToArgvW gives the argument back unchanged, even when empty.
 std::wstring QuoteArgument(std::wstring_view argument);
 
@@ -35,7 +40,8 @@ struct WorkerWindowSearch {
   bool found = false;
 };
 
-// EnumWindows callback: finds a visible, unowned top-level window of the worker process.
+// EnumWindows callback: finds a visible, unowned top-level window of the worker process other
+// than its owner window.
 BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search);
 
 }  // namespace quibshare

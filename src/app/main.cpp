@@ -2,11 +2,7 @@
 #include <windows.h>
 
 #include "app/roles.h"
-#include "support/exit_codes.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::optional<quibshare::ArgumentList> arguments =
-      quibshare::SplitCommandLine(GetCommandLineW());
-  if (!arguments) return quibshare::ExitInputRejected;
-  return static_cast<int>(quibshare::DispatchRole(*arguments, quibshare::BrokerDeadlineMs));
+  return static_cast<int>(quibshare::RunProcess(GetCommandLineW()));
 }

@@ -5,13 +5,47 @@
 #include <shellapi.h>
 
 #include "app/broker.h"
+#include <new>
+
 #include "handoff/handoff_channel.h"
+#include "share/hresult_error.h"
+#include "support/diagnostics.h"
 #include "support/exit_codes.h"
 #include "support/unique_resource.h"
+#include "worker/share_outcome.h"
 #include "worker/ui_worker.h"
 #include "worker/windows_share_platform.h"
 
 namespace quibshare {
+
+std::uint32_t RunProcess(const wchar_t* commandLine) noexcept {
+  return ContainEscapes(
+      [commandLine] {
+        const std::optional<ArgumentList> arguments = SplitCommandLine(commandLine);
+        if (!arguments) return ExitInputRejected;
+        return DispatchRole(*arguments, BrokerDeadlineMs);
+      },
+      [](const std::wstring& text) { WriteDiagnostic(text, DiagnosticLimit); });
+}
+
+std::uint32_t ContainEscapes(const std::function<std::uint32_t()>& role,
+                             const std::function<void(const std::wstring&)>& report) noexcept {
+  HRESULT code = E_UNEXPECTED;
+  try {
+    return role();
+  } catch (const std::bad_alloc&) {
+    code = E_OUTOFMEMORY;
+  } catch (const HResultError& error) {
+    code = error.Code();
+  } catch (...) {
+  }
+  try {
+    if (report) report(DescribeErrorCode(code));
+  } catch (...) {
+    // Too little memory left even for the text: the exit code alone tells the host.
+  }
+  return ExitFailure;
+}
 
 std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine) {
   int count = 0;
@@ -46,9 +80,14 @@ std::uint32_t RunWorkerRole(ArgumentList arguments) {
     ReportWorkerFailure(eventName, *failure);
     return ExitInputRejected;
   }
-  const std::function<void(const std::wstring&)> onFailure = MakeOnFailure(eventName);
-  WindowsSharePlatform platform;
-  return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure);
+  // The text of an escaping exception must reach the broker too, through the reason block.
+  return ContainEscapes(
+      [&] {
+        const std::function<void(const std::wstring&)> onFailure = MakeOnFailure(eventName);
+        WindowsSharePlatform platform;
+        return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure);
+      },
+      [&eventName](const std::wstring& text) { ReportWorkerFailure(eventName, text); });
 }
 
 }  // namespace quibshare

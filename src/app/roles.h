@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 
 #include "support/input.h"
 
@@ -11,6 +13,17 @@ namespace quibshare {
 
 // The whole budget the broker gives its worker, counted from the worker's resumption.
 inline constexpr std::uint32_t BrokerDeadlineMs = 35000;
+
+// The whole process: split `commandLine`, run the role it asks for, and return the exit code.
+// Nothing escapes it (see ContainEscapes).
+std::uint32_t RunProcess(const wchar_t* commandLine) noexcept;
+
+// Runs `role` and returns its result. An exception that would leave it gives 1, never 3 (which
+// would tell the host to hide sharing for good), and its error-code text goes to `report` when
+// that can still be built: E_OUTOFMEMORY for std::bad_alloc, the code of an HResultError,
+// E_UNEXPECTED for anything else.
+std::uint32_t ContainEscapes(const std::function<std::uint32_t()>& role,
+                             const std::function<void(const std::wstring&)>& report) noexcept;
 
 // CommandLineToArgvW's split; nothing when it fails.
 std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine);

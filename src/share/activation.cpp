@@ -91,6 +91,13 @@ bool IsAgile(const ComPtr<IUnknown>& object) {
 
 }  // namespace
 
+HRESULT ActivateJoiningApartment(ActivateFunction activate, HSTRING className, REFIID iid,
+                                 void** factory) noexcept {
+  const HRESULT status = activate(className, iid, factory);
+  if (status != CO_E_NOTINITIALIZED || !JoinMultithreadedApartment()) return status;
+  return activate(className, iid, factory);
+}
+
 HRESULT GetActivationFactory(std::wstring_view className, REFIID iid, void** factory) noexcept {
   *factory = nullptr;
   try {
@@ -99,10 +106,8 @@ HRESULT GetActivationFactory(std::wstring_view className, REFIID iid, void** fac
     }
     const UniqueHString name = MakeHString(className);
     ComPtr<IUnknown> result;
-    HRESULT status = RoGetActivationFactory(name.Get(), iid, result.PutVoid());
-    if (status == CO_E_NOTINITIALIZED && JoinMultithreadedApartment()) {
-      status = RoGetActivationFactory(name.Get(), iid, result.PutVoid());
-    }
+    const HRESULT status =
+        ActivateJoiningApartment(RoGetActivationFactory, name.Get(), iid, result.PutVoid());
     if (FAILED(status) && !AskNamespaceDlls(className, name.Get(), iid, result)) return status;
     if (!result) return E_NOINTERFACE;
     if (IsAgile(result)) Cache().Add(className, result);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <hstring.h>
 
 #include <string_view>
 
@@ -16,6 +17,14 @@ namespace quibshare {
 // a DLL named after each namespace prefix of the class, longest first, in the executable's
 // folder or the system's. When nothing answers, returns RoGetActivationFactory's failure.
 HRESULT GetActivationFactory(std::wstring_view className, REFIID iid, void** factory) noexcept;
+
+// RoGetActivationFactory's shape.
+using ActivateFunction = HRESULT(WINAPI*)(HSTRING className, REFIID iid, void** factory);
+
+// Calls `activate`; when this thread has no COM (CO_E_NOTINITIALIZED), joins the process to the
+// multithreaded apartment for good and calls it once more.
+HRESULT ActivateJoiningApartment(ActivateFunction activate, HSTRING className, REFIID iid,
+                                 void** factory) noexcept;
 
 // The same, raising the failure; T names its identifier as T::Iid.
 template <typename T>

@@ -122,18 +122,18 @@ EventRegistration SubscribeShareFinished(const ComPtr<abi::IDataPackage>& packag
                                          const std::shared_ptr<std::atomic<bool>>& shareFinished,
                                          EventRegistration::Event event) {
   ComPtr<abi::IWeakReferenceSource> source;
-  ThrowIfFailed(package.As(source));
+  ThrowIfFailedOrEmpty(package.As(source), source);
   ComPtr<abi::IWeakReference> weak;
-  ThrowIfFailed(source->GetWeakReference(weak.Put()));
+  ThrowIfFailedOrEmpty(source->GetWeakReference(weak.Put()), weak);
   const auto handler = ComPtr<ShareFinishedHandler>::Attach(new ShareFinishedHandler(shareFinished));
   EventRegistrationToken token{};
   if (event == EventRegistration::Event::ShareCompleted) {
     ComPtr<abi::IDataPackage3> events;
-    ThrowIfFailed(package.As(events));
+    ThrowIfFailedOrEmpty(package.As(events), events);
     ThrowIfFailed(events->add_ShareCompleted(handler.Get(), &token));
   } else {
     ComPtr<abi::IDataPackage4> events;
-    ThrowIfFailed(package.As(events));
+    ThrowIfFailedOrEmpty(package.As(events), events);
     ThrowIfFailed(events->add_ShareCanceled(handler.Get(), &token));
   }
   return EventRegistration(event, std::move(weak), token);
@@ -185,16 +185,17 @@ std::wstring_view FileNameComponent(std::wstring_view path) noexcept {
 void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept {
   // The sheet only learns that the data did not come; ShareFile's wait reports it.
   try {
+    if (args == nullptr) ThrowHResult(E_POINTER);
     ComPtr<abi::IDataRequest> request;
-    ThrowIfFailed(args->get_Request(request.Put()));
+    ThrowIfFailedOrEmpty(args->get_Request(request.Put()), request);
     ComPtr<abi::IDataPackage> package;
-    ThrowIfFailed(request->get_Data(package.Put()));
+    ThrowIfFailedOrEmpty(request->get_Data(package.Put()), package);
     ComPtr<abi::IDataPackagePropertySet> properties;
-    ThrowIfFailed(package->get_Properties(properties.Put()));
+    ThrowIfFailedOrEmpty(package->get_Properties(properties.Put()), properties);
     ThrowIfFailed(properties->put_Title(MakeHString(FileNameComponent(binding.path)).Get()));
 
     ComPtr<abi::IStorageItem> item;
-    ThrowIfFailed(binding.storageFile.As(item));
+    ThrowIfFailedOrEmpty(binding.storageFile.As(item), item);
     const auto items = ComPtr<StorageItemList>::Attach(new StorageItemList(std::move(item)));
     ThrowIfFailed(package->SetStorageItemsReadOnly(items.Get()));
     binding.dataPackage = package;

@@ -5,6 +5,8 @@
 
 #include <exception>
 
+#include "share/com_ptr.h"
+
 namespace quibshare {
 
 class HResultError : public std::exception {
@@ -20,6 +22,13 @@ class HResultError : public std::exception {
 // Raises a failing code: E_OUTOFMEMORY as std::bad_alloc, any other as HResultError.
 [[noreturn]] void ThrowHResult(HRESULT code);
 void ThrowIfFailed(HRESULT result);
+
+// For a call that fills `result`: success that leaves it empty gave nothing to use, E_POINTER.
+template <typename T>
+void ThrowIfFailedOrEmpty(HRESULT status, const ComPtr<T>& result) {
+  ThrowIfFailed(status);
+  if (!result) ThrowHResult(E_POINTER);
+}
 
 // HRESULT_FROM_WIN32, except that "no error" (0) becomes E_FAIL rather than a success code.
 HRESULT HResultFromWin32(DWORD error) noexcept;

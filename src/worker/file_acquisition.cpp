@@ -15,7 +15,7 @@ using Operation = ComPtr<abi::IAsyncOperationStorageFile>;
 
 abi::AsyncStatus ReadStatus(const Operation& operation) {
   ComPtr<abi::IAsyncInfo> info;
-  ThrowIfFailed(operation.As(info));
+  ThrowIfFailedOrEmpty(operation.As(info), info);
   abi::AsyncStatus status = abi::AsyncStatus::Started;
   ThrowIfFailed(info->get_Status(&status));
   return status;
@@ -24,7 +24,7 @@ abi::AsyncStatus ReadStatus(const Operation& operation) {
 // Nothing waits for a cancelled operation; a failure to cancel is raised instead.
 void Cancel(const Operation& operation) {
   ComPtr<abi::IAsyncInfo> info;
-  ThrowIfFailed(operation.As(info));
+  ThrowIfFailedOrEmpty(operation.As(info), info);
   ThrowIfFailed(info->Cancel());
 }
 
@@ -35,7 +35,7 @@ ComPtr<abi::IStorageFile> AcquireStorageFile(const std::wstring& path,
   const ComPtr<abi::IStorageFileStatics> statics =
       GetActivationFactory<abi::IStorageFileStatics>(L"Windows.Storage.StorageFile");
   Operation operation;
-  ThrowIfFailed(statics->GetFileFromPathAsync(MakeHString(path).Get(), operation.Put()));
+  ThrowIfFailedOrEmpty(statics->GetFileFromPathAsync(MakeHString(path).Get(), operation.Put()), operation);
 
   const auto end = std::chrono::steady_clock::now() + deadline;
   // The status comes before the clock: an operation seen finished is taken even when late.

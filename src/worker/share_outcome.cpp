@@ -22,6 +22,10 @@ std::wstring DescribeShareFailure(HRESULT result) {
     return L"Sharing is not available on this system: "
            L"the Windows share interface is missing or disabled.";
   }
+  return DescribeErrorCode(result);
+}
+
+std::wstring DescribeErrorCode(HRESULT result) {
   wchar_t digits[16] = {};
   std::swprintf(digits, 16, L"%08lX", static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
   return std::wstring(L"Sharing could not be opened (error 0x") + digits + L").";

@@ -26,6 +26,9 @@ bool IsShareUnavailable(HRESULT result);
 // The sentence for a failing result (< 0).
 std::wstring DescribeShareFailure(HRESULT result);
 
+// "Sharing could not be opened (error 0x" with the code's eight upper-case hex digits and ").".
+std::wstring DescribeErrorCode(HRESULT result);
+
 // 3 for an unavailable share service, 1 for every other failure.
 std::uint32_t ShareFailureExitCode(HRESULT result);
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "handoff/handoff_channel.h"
 #include "share/activation.h"
 #include "share/data_request.h"
 #include "share/hresult_error.h"
@@ -59,10 +60,10 @@ class DataRequestedRegistration {
   EventRegistrationToken token_{};
 };
 
-// A shown but practically invisible tool popup the sheet is shown for. The broker recognises
-// the worker's UI by it.
+// A shown but practically invisible tool popup the sheet is shown for. The broker knows it by
+// its class and title, and does not take it for the share UI.
 UniqueWindow CreateOwnerWindow() {
-  UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"QuibShareOwnerWindow", WS_POPUP,
+  UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, OwnerWindowClass, OwnerWindowTitle, WS_POPUP,
                                       0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
   if (window) {
     ShowWindow(window.Get(), SW_SHOW);

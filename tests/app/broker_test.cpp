@@ -29,9 +29,9 @@ std::wstring Environment(const wchar_t* name) {
   return std::wstring(value, length < 4096 ? length : 0);
 }
 
-HWND CreateTestWindow(HWND owner, bool visible) {
-  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", WorkerWindowTitle, WS_POPUP, 0,
-                                      0, 1, 1, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+HWND CreateTestWindow(HWND owner, bool visible, const wchar_t* title = WorkerWindowTitle) {
+  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", title, WS_POPUP, 0, 0, 1, 1,
+                                      owner, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (visible) ShowWindow(window, SW_SHOW);
   return window;
 }
@@ -60,6 +60,13 @@ int RunScriptedWorker(const ArgumentList& arguments) {
     SetEvent(event.Get());
   } else if (script == L"visible-window") {
     CreateTestWindow(nullptr, true);
+    PumpFor(30000);
+  } else if (script == L"owner-window-then-exit") {
+    // As the real worker does before its share fails: its own 1x1 owner window first.
+    CreateTestWindow(nullptr, true, OwnerWindowTitle);
+    PumpFor(300);
+  } else if (script == L"owner-window-hang") {
+    CreateTestWindow(nullptr, true, OwnerWindowTitle);
     PumpFor(30000);
   } else if (script == L"owned-window") {
     CreateTestWindow(CreateTestWindow(nullptr, false), true);
@@ -174,20 +181,53 @@ TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
   }
 }
 
-TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
-  const ULONGLONG start = GetTickCount64();
-  const BrokerRun run = Run(L"hang", 0, L"still waiting for the sheet", 700);
-  const ULONGLONG elapsed = GetTickCount64() - start;
+TEST_F(BrokerTest, OwnerWindowIsNotTakenForTheShareUi) {
+  const BrokerRun run = Run(L"owner-window-then-exit", 1, L"Sharing could not be opened (error 0x80004005).");
   EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n");
-  EXPECT_GE(elapsed, 700u);
-  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                        StartedWorker()));
-  ASSERT_TRUE(worker);
-  ASSERT_EQ(WaitForSingleObject(worker.Get(), 5000), WAIT_OBJECT_0);
-  DWORD workerCode = 0;
-  GetExitCodeProcess(worker.Get(), &workerCode);
-  EXPECT_EQ(workerCode, 1u) << "terminated with code 1";
+  EXPECT_EQ(run.standardError, "Sharing could not be opened (error 0x80004005).\r\n");
+}
+
+TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
+  // With or without its owner window up: only the sheet taking the file counts.
+  for (const wchar_t* script : {L"hang", L"owner-window-hang"}) {
+    const ULONGLONG start = GetTickCount64();
+    const BrokerRun run = Run(script, 0, L"still waiting for the sheet", 700);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    EXPECT_EQ(run.exitCode, 1u) << script;
+    EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n") << script;
+    EXPECT_GE(elapsed, 700u) << script;
+    const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                          StartedWorker()));
+    ASSERT_TRUE(worker) << script;
+    ASSERT_EQ(WaitForSingleObject(worker.Get(), 5000), WAIT_OBJECT_0) << script;
+    DWORD workerCode = 0;
+    GetExitCodeProcess(worker.Get(), &workerCode);
+    EXPECT_EQ(workerCode, 1u) << "terminated with code 1";
+  }
+}
+
+TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
+  // Both handles are signalled when the wait starts: the event must win over the exit.
+  const std::wstring eventName = MakeHandoffEventName(L"{wait-order}");
+  const UniqueHandle event = CreateHandoffEvent(eventName);
+  const UniqueHandle block = CreateReasonBlock(eventName);
+  SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", L"signal");
+  SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", L"5");
+  wchar_t module[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, module, MAX_PATH);
+  std::wstring commandLine = BuildWorkerCommandLine(module, {L"host.exe", L"--input", file_}, eventName);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION worker{};
+  ASSERT_TRUE(CreateProcessW(module, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &worker));
+  const UniqueHandle process(worker.hProcess);
+  const UniqueHandle thread(worker.hThread);
+  ASSERT_EQ(WaitForSingleObject(worker.hProcess, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_OBJECT_0);
+  test::StderrCapture capture;
+  EXPECT_EQ(WaitForWorker(event.Get(), block.Get(), worker, GetTickCount64() + 10000), 0u);
+  EXPECT_EQ(capture.Take(), "");
 }
 
 TEST_F(BrokerTest, CrashedWorkerPassesOnItsExceptionCode) {

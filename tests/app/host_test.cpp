@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <iterator>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "handoff/handoff_channel.h"
@@ -21,6 +24,9 @@ using test::TempDirectory;
 const std::string NotAvailable =
     "Sharing is not available on this system: the Windows share interface is missing or "
     "disabled.\r\n";
+const std::string TimedOut =
+    "Sharing did not open: the share pane never asked for this file. It may be unavailable on "
+    "this system or blocked for this account.\r\n";
 
 ProcessResult RunQuibShare(const std::vector<std::wstring>& arguments, RunOptions options = {}) {
   options.timeoutMs = 45000;
@@ -90,24 +96,85 @@ TEST(HostContract, SharesRelativeSlashedAndLongPaths) {
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(result.exitCode, 0u) << c.argument.size();
     EXPECT_EQ(result.standardError, "");
-    // The broker may end on the worker's window before the sheet has the file: wait for it.
+    // The worker ends the share on its own after the broker has returned.
     ASSERT_TRUE(sim.WaitFor(L"remove ShareCompleted", 10000));
     EXPECT_EQ(sim.Record(L"SetStorageItemsReadOnly"),
               std::vector<std::wstring>{L"SetStorageItemsReadOnly 1 " + c.shared});
   }
 }
 
-// Without a share service the worker shows its owner window, then fails with 3. The broker
-// ends with 0 if a window search sees that window first, or relays 3 and the text if it sees
-// the worker end first; both are correct, and nothing else is.
-TEST(HostContract, NoShareServiceIsNotAvailableOrAlreadyShown) {
+TEST(HostContract, NoShareServiceIsNotAvailable) {
   TempDirectory temp;
   const ProcessResult result = RunQuibShare({L"--input", temp.WriteFile(L"a.txt")});
-  if (result.exitCode == 0) {
-    EXPECT_EQ(result.standardError, "");
-  } else {
-    EXPECT_EQ(result.exitCode, 3u);
-    EXPECT_EQ(result.standardError, NotAvailable);
+  EXPECT_EQ(result.exitCode, 3u);
+  EXPECT_EQ(result.standardError, NotAvailable);
+}
+
+// Shares one file through the broker with the simulated sheet playing `settings` ("NAME",
+// "value" of QUIBSHARE_SIM_NAME). Runs of different sessions may overlap.
+ProcessResult ShareThroughTheSheet(test::SimSession& sim,
+                                   const std::vector<std::pair<std::wstring, std::wstring>>& settings) {
+  for (const auto& [name, value] : settings) sim.Set(name, value);
+  RunOptions options;
+  options.timeoutMs = 45000;
+  options.environment = sim.Environment();
+  return RunProcess(sim.InstallQuibShare(), {L"--input", sim.Folder().WriteFile(L"a.txt")}, options);
+}
+
+// A real sheet is slow to answer: only the sheet taking the file is success, however long a
+// failure takes to come.
+TEST(HostContract, ZeroOnlyOnceTheSheetHasTheFile) {
+  struct Case {
+    std::vector<std::pair<std::wstring, std::wstring>> settings;
+    std::uint32_t exitCode;
+    std::string written;
+  };
+  const Case cases[] = {
+      {{{L"END", L"complete"}}, 0, ""},
+      {{{L"END", L"cancel"}, {L"STORAGE_AFTER", L"200"}}, 0, ""},
+      {{{L"STORAGE", L"error:80070005"}, {L"STORAGE_AFTER", L"200"}}, 1,
+       "Sharing could not be opened (error 0x80070005).\r\n"},
+      {{{L"STORAGE", L"error:80040154"}, {L"STORAGE_AFTER", L"200"}}, 3, NotAvailable},
+      {{{L"FAIL", L"show:80070490"}, {L"STORAGE_AFTER", L"200"}}, 1,
+       "Sharing could not be opened (error 0x80070490).\r\n"},
+      // Success that gave nothing: a failure, never a crash.
+      {{{L"STORAGE", L"empty-operation"}}, 1, "Sharing could not be opened (error 0x80004003).\r\n"},
+  };
+  for (const Case& c : cases) {
+    test::SimSession sim;
+    const ProcessResult result = ShareThroughTheSheet(sim, c.settings);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.written;
+    EXPECT_EQ(result.standardError, c.written);
+    if (c.exitCode == 0) {
+      EXPECT_EQ(sim.Record(L"SetStorageItemsReadOnly").size(), 1u);
+      EXPECT_TRUE(sim.WaitFor(L"remove ShareCompleted"));
+    }
+  }
+}
+
+// Slow: each worker waits its full 30 s for a request that is never served, and the host hears
+// of it before the broker's own deadline. All cases run side by side.
+TEST(HostContract, SlowSheetThatNeverGetsTheFileTimesOut) {
+  const std::vector<std::pair<std::wstring, std::wstring>> cases[] = {
+      {{L"REQUEST", L"never"}},
+      // A request that reports success but gives nothing is a failed request, not a crash.
+      {{L"FAIL", L"empty-request"}},
+      {{L"FAIL", L"empty-data"}},
+      {{L"FAIL", L"empty-properties"}},
+  };
+  constexpr std::size_t Count = std::size(cases);
+  test::SimSession sims[Count];
+  ProcessResult results[Count];
+  std::vector<std::thread> runs;
+  for (std::size_t i = 0; i < Count; ++i) {
+    runs.emplace_back([&, i] { results[i] = ShareThroughTheSheet(sims[i], cases[i]); });
+  }
+  for (std::thread& run : runs) run.join();
+  for (std::size_t i = 0; i < Count; ++i) {
+    EXPECT_EQ(results[i].exitCode, 1u) << i;
+    EXPECT_EQ(results[i].standardError, TimedOut) << i;
+    EXPECT_EQ(sims[i].Subscribed(), std::vector<std::wstring>{}) << "left registered: " << i;
+    EXPECT_EQ(sims[i].Record(L"unexpected"), std::vector<std::wstring>{}) << i;
   }
 }
 

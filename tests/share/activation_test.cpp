@@ -81,6 +81,38 @@ TEST(GetActivationFactory, WorksOnAThreadWithoutCom) {
   EXPECT_TRUE(lookup.gotFactory);
 }
 
+// Stands in for RoGetActivationFactory as Windows answers a thread outside every apartment;
+// Wine answers such a thread as any other, so only a stand-in shows the retry. The first call
+// is refused, a later one is answered only from inside an apartment.
+int standInCalls = 0;
+HRESULT WINAPI RefuseFirstCallOutsideAnApartment(HSTRING, REFIID, void** factory) {
+  *factory = nullptr;
+  if (++standInCalls == 1) return CO_E_NOTINITIALIZED;
+  APTTYPE type{};
+  APTTYPEQUALIFIER qualifier{};
+  return SUCCEEDED(CoGetApartmentType(&type, &qualifier)) ? REGDB_E_CLASSNOTREG : E_UNEXPECTED;
+}
+
+HRESULT WINAPI RefuseTheClass(HSTRING, REFIID, void** factory) {
+  ++standInCalls;
+  *factory = nullptr;
+  return REGDB_E_CLASSNOTREG;
+}
+
+TEST(GetActivationFactory, ThreadWithoutComJoinsTheMultithreadedApartmentAndAsksAgain) {
+  void* factory = nullptr;
+  HRESULT result = S_OK;
+  std::thread([&] {
+    result = ActivateJoiningApartment(RefuseFirstCallOutsideAnApartment, nullptr, IID_IUnknown, &factory);
+  }).join();
+  EXPECT_EQ(standInCalls, 2);
+  EXPECT_EQ(result, REGDB_E_CLASSNOTREG) << "asked again, from inside the apartment";
+  // Any other refusal is final.
+  standInCalls = 0;
+  EXPECT_EQ(ActivateJoiningApartment(RefuseTheClass, nullptr, IID_IUnknown, &factory), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(standInCalls, 1);
+}
+
 TEST(GetActivationFactory, RaisingFormCarriesTheCode) {
   try {
     GetActivationFactory<abi::IStorageFileStatics>(L"Nowhere.At.All");

@@ -8,7 +8,8 @@
 //                          quit-then-later    WM_QUIT posted inside, DataRequested 300 ms later
 //   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none: 100 ms (or
 //                          QUIBSHARE_SIM_END_AFTER ms) after the (last) request
-//   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4
+//   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4,
+//                          empty-request, empty-data, empty-properties (success with nothing)
 // Every call worth checking is appended to the record (see sim_platform.h).
 #include <winstring.h>
 
@@ -25,6 +26,11 @@
 namespace quibshare::sim {
 
 namespace {
+
+// Whether QUIBSHARE_SIM_FAIL asks this getter to report success and give nothing.
+bool GivesNothing(const wchar_t* scenario) {
+  return Setting(L"QUIBSHARE_SIM_FAIL") == scenario;
+}
 
 void Unexpected(int package, const wchar_t* method) {
   Record(L"unexpected " + std::to_wstring(package) + L" " + method);
@@ -114,7 +120,7 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Properties(abi::IDataPackagePropertySet** value) noexcept override {
-    *value = ComPtr<SimPropertySet>(properties_).Detach();
+    *value = GivesNothing(L"empty-properties") ? nullptr : ComPtr<SimPropertySet>(properties_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(abi::IIterableStorageItem* items) noexcept override {
@@ -233,7 +239,7 @@ class SimDataRequest final : public ComObject<abi::IDataRequest> {
  public:
   explicit SimDataRequest(ComPtr<SimDataPackage> package) : package_(std::move(package)) {}
   HRESULT STDMETHODCALLTYPE get_Data(abi::IDataPackage** value) noexcept override {
-    *value = ComPtr<SimDataPackage>(package_).Detach();
+    *value = GivesNothing(L"empty-data") ? nullptr : ComPtr<SimDataPackage>(package_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Data(abi::IDataPackage*) noexcept override { return Refuse(L"put_Data"); }
@@ -254,7 +260,7 @@ class SimDataRequestedEventArgs final : public ComObject<abi::IDataRequestedEven
   explicit SimDataRequestedEventArgs(ComPtr<SimDataPackage> package)
       : request_(ComPtr<SimDataRequest>::Attach(new SimDataRequest(std::move(package)))) {}
   HRESULT STDMETHODCALLTYPE get_Request(abi::IDataRequest** value) noexcept override {
-    *value = ComPtr<SimDataRequest>(request_).Detach();
+    *value = GivesNothing(L"empty-request") ? nullptr : ComPtr<SimDataRequest>(request_).Detach();
     return S_OK;
   }
 

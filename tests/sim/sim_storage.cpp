@@ -5,8 +5,11 @@
 //   canceled              ends as Canceled         fail-start:HEX  GetFileFromPathAsync fails
 //   no-file               completes with no file   no-asyncinfo    does not answer IAsyncInfo
 //   status-fails:HEX      get_Status fails         cancel-fails:HEX  never completes, Cancel fails
+//   empty-operation       GetFileFromPathAsync succeeds without an operation
+// QUIBSHARE_SIM_STORAGE_AFTER (ms) keeps any operation running that long before it ends as above.
 #include <winstring.h>
 
+#include <cwchar>
 #include <string>
 
 #include "sim/sim_platform.h"
@@ -44,7 +47,8 @@ class SimFileOperation final
     : public ComObject<abi::IAsyncOperationStorageFile, abi::IAsyncInfo> {
  public:
   SimFileOperation(std::wstring scenario, std::wstring path)
-      : scenario_(std::move(scenario)), path_(std::move(path)), started_(GetTickCount64()) {}
+      : scenario_(std::move(scenario)), path_(std::move(path)), started_(GetTickCount64()),
+        endsAfter_(std::wcstoull(Setting(L"QUIBSHARE_SIM_STORAGE_AFTER").c_str(), nullptr, 10)) {}
 
   HRESULT STDMETHODCALLTYPE get_Status(abi::AsyncStatus* status) noexcept override {
     if (ScenarioIs(scenario_, L"status-fails")) return ScenarioCode(scenario_);
@@ -97,6 +101,7 @@ class SimFileOperation final
     if (ScenarioIs(scenario_, L"never") || ScenarioIs(scenario_, L"cancel-fails")) {
       return abi::AsyncStatus::Started;
     }
+    if (GetTickCount64() - started_ < endsAfter_) return abi::AsyncStatus::Started;
     if (ScenarioIs(scenario_, L"delay") && GetTickCount64() - started_ < ScenarioNumber(scenario_)) {
       return abi::AsyncStatus::Started;
     }
@@ -108,6 +113,7 @@ class SimFileOperation final
   std::wstring scenario_;
   std::wstring path_;
   ULONGLONG started_;
+  ULONGLONG endsAfter_;
   bool cancelled_ = false;
 };
 
@@ -123,6 +129,7 @@ class SimStorageFileStatics final : public ComObject<ActivationFactory, abi::ISt
     const std::wstring scenario = Setting(L"QUIBSHARE_SIM_STORAGE");
     Record(L"open " + text);
     if (ScenarioIs(scenario, L"fail-start")) return ScenarioCode(scenario);
+    if (scenario == L"empty-operation") return S_OK;
     *operation = new SimFileOperation(scenario, text);
     return S_OK;
   }

@@ -134,6 +134,7 @@ TEST_F(ShareSheet, FailuresGiveTheirCodeAndText) {
       {{L"", L"", L"", L"error:80070002"}, true, 1, "Sharing could not be opened (error 0x80070002)."},
       {{L"", L"", L"", L"fail-start:80070032"}, true, 3, NotAvailable},
       {{L"", L"", L"", L"no-file"}, true, 1, "Sharing could not be opened (error 0x80004005)."},
+      {{L"", L"", L"", L"empty-operation"}, true, 1, "Sharing could not be opened (error 0x80004003)."},
       // No share service at all: whatever the activation failure, the not-available outcome.
       {{L"", L"", L"", L""}, false, 3, NotAvailable},
   };
