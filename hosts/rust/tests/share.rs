@@ -141,8 +141,7 @@ fn relative_slashed_unusual_and_long_paths_reach_the_sheet_in_full() {
 
 #[test]
 fn rejected_unavailable_and_failed_shares_give_quibshare_s_code_and_text() {
-    // A sheet that fails before showing anything: the broker relays the failure at once.
-    let sheet = Install::new("failures", true, "getforwindow:80070005");
+    let sheet = Install::new("failures", true, "show:80004005");
     let sharer = sheet.sharer();
     expect_error(sharer.share(sheet.folder.join("missing.txt")), ErrorKind::InputRejected, Some(2), MISSING);
     expect_error(
@@ -152,7 +151,7 @@ fn rejected_unavailable_and_failed_shares_give_quibshare_s_code_and_text() {
         "Sharing could not start: input must be a regular file, not a directory",
     );
     let file = sheet.file("a.txt");
-    expect_error(sharer.share(&file), ErrorKind::Failed, Some(1), "Sharing could not be opened (error 0x80070005).");
+    expect_error(sharer.share(&file), ErrorKind::Failed, Some(1), "Sharing could not be opened (error 0x80004005).");
     drop(sheet);
 
     let alone = Install::new("alone", false, "");
