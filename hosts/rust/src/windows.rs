@@ -62,7 +62,8 @@ pub(crate) fn run(executable: &Path, file: &OsStr) -> io::Result<Option<(u32, Ve
 /// The major version and build of Windows. RtlGetVersion, unlike GetVersionEx, does not depend
 /// on the application's manifest.
 pub(crate) fn version() -> Option<(u32, u32)> {
-    let mut info = OsVersionInfo { size: 0, major: 0, minor: 0, build: 0, platform: 0, service_pack: [0; 128] };
+    let mut info =
+        OsVersionInfo { size: 0, major: 0, minor: 0, build: 0, platform: 0, service_pack: [0; 128] };
     info.size = std::mem::size_of::<OsVersionInfo>() as u32;
     let status = unsafe { RtlGetVersion(&mut info) };
     (status == 0).then(|| (info.major, info.build))

@@ -6,7 +6,10 @@ use quibshare::{ErrorKind, Sharer};
 #[test]
 fn off_windows_nothing_is_supported_and_every_share_is_refused() {
     assert!(!quibshare::is_supported());
-    let errors = [quibshare::share("report.pdf").unwrap_err(), Sharer::new("/bin/true").share("report.pdf").unwrap_err()];
+    let errors = [
+        quibshare::share("report.pdf").unwrap_err(),
+        Sharer::new("/bin/true").share("report.pdf").unwrap_err(),
+    ];
     for error in errors {
         assert_eq!(error.kind(), ErrorKind::UnsupportedPlatform);
         assert_eq!(error.exit_code(), None);
