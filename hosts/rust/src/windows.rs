@@ -1,4 +1,5 @@
-//! The Windows side: starting QuibShare.exe and reading the system's version.
+//! The Windows side: starting QuibShare.exe and reading the system's version. Runs on the
+//! caller's thread, with one more thread per share reading standard error.
 
 use std::ffi::{c_void, OsStr};
 use std::io::{self, Read};
