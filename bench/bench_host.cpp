@@ -200,7 +200,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!signalToExit.empty()) {
     Print("broker exit after the worker's signal", Median(signalToExit), Median(eventToExit), "ms");
-    std::printf("  (%zu of %zu shares measured; a negative delay means the window ended the wait first)\n",
+    std::printf("  (%zu of %zu shares measured)\n",
                 signalToExit.size(), Runs);
   }
 

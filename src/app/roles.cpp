@@ -4,9 +4,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/broker.h"
 #include <new>
 
+#include "app/broker.h"
 #include "handoff/handoff_channel.h"
 #include "share/hresult_error.h"
 #include "support/diagnostics.h"

@@ -56,7 +56,7 @@ std::wstring ReadReason(HANDLE block) {
 
 bool IsOwnerWindow(HWND window) {
   // One unit more than either name, so a longer name is never cut down to a match.
-  constexpr int Capacity = std::size(OwnerWindowTitle) + 1;
+  constexpr int Capacity = static_cast<int>(std::size(OwnerWindowTitle)) + 1;
   wchar_t className[Capacity] = {};
   wchar_t title[Capacity] = {};
   const int classLength = GetClassNameW(window, className, Capacity);

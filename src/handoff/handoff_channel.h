@@ -25,15 +25,15 @@ std::wstring MakeReasonBlockName(std::wstring_view eventName);
 // Broker side: both objects are created fresh per run and never checked for prior existence.
 UniqueHandle CreateHandoffEvent(const std::wstring& eventName);
 UniqueHandle CreateReasonBlock(const std::wstring& eventName);
+// Worker side: only the right to set the event.
+UniqueHandle OpenHandoffEvent(const std::wstring& eventName);
+
 // The worker's owner window. The broker must not take it for the share UI: the worker shows it
 // before it even looks for the share service.
 inline constexpr wchar_t OwnerWindowClass[] = L"STATIC";
 inline constexpr wchar_t OwnerWindowTitle[] = L"QuibShareOwnerWindow";
 // Whether `window` has the owner window's class (any case, as class names go) and title.
 bool IsOwnerWindow(HWND window);
-
-// Worker side: only the right to set the event.
-UniqueHandle OpenHandoffEvent(const std::wstring& eventName);
 
 // Stores the first ReasonCapacity code units of text; false when the block is not there.
 bool WriteReason(const std::wstring& eventName, std::wstring_view text);
