@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <filesystem>
 #include <functional>
@@ -161,9 +162,9 @@ int wmain(int argc, wchar_t** argv) {
     share.push_back(end - start);
     WaitForRecord(record, "remove ShareCompleted", i + 1);
     const std::vector<std::string> handled = RecordLines(record, "clock handled ");
-    if (handled.size() == i + 1) {
-      signalToExit.push_back(end - CounterToMs(std::stoll(handled.back().substr(14))));
-    }
+    // A line the simulation is still writing may be cut short: take only a whole number.
+    const long long counter = handled.size() == i + 1 ? std::strtoll(handled.back().c_str() + 14, nullptr, 10) : 0;
+    if (counter > 0) signalToExit.push_back(end - CounterToMs(counter));
 
     const double floorStart = Now();
     RunToEnd(floorGui, L"");

@@ -51,7 +51,7 @@ async function share(file, options = {}) {
   const executable = options.executablePath === undefined ? executablePath() : options.executablePath;
   if (typeof executable !== 'string') throw new TypeError('options.executablePath must be a string');
   if (process.platform !== 'win32') {
-    throw new QuibShareError('UNSUPPORTED_PLATFORM', null, `QuibShare runs only on Windows, not on ${process.platform}`);
+    throw new QuibShareError('UNSUPPORTED_PLATFORM', null, 'Sharing with QuibShare needs Windows.');
   }
   return run(executable, file);
 }
@@ -91,7 +91,7 @@ function run(executable, file) {
       } else {
         const message = Buffer.concat(chunks).toString('latin1').replace(/\r\n$/, '');
         const code = CodeOfExit[exitCode] || 'ABNORMAL_EXIT';
-        reject(new QuibShareError(code, exitCode, message || `QuibShare.exe ended with exit code ${exitCode} and no message`));
+        reject(new QuibShareError(code, exitCode, message || noReason(exitCode)));
       }
     };
     const watchdog = setTimeout(() => {
@@ -106,12 +106,19 @@ function run(executable, file) {
   });
 }
 
+// The package's own texts are the Rust crate's, word for word.
+function noReason(exitCode) {
+  // Exception codes read best in hex, small codes in decimal.
+  const shown = exitCode > 0xffff ? `0x${exitCode.toString(16).toUpperCase().padStart(8, '0')}` : `${exitCode}`;
+  return `QuibShare exited with code ${shown} and gave no reason.`;
+}
+
 function spawnFailed(error) {
-  return new QuibShareError('SPAWN_FAILED', null, `QuibShare.exe could not be started: ${error.message}`);
+  return new QuibShareError('SPAWN_FAILED', null, `QuibShare could not be started: ${error.message}`);
 }
 
 function watchdogFired() {
-  return new QuibShareError('FAILED', null, `QuibShare.exe did not finish within ${WatchdogMs / 1000} seconds`);
+  return new QuibShareError('FAILED', null, `QuibShare did not exit within ${WatchdogMs / 1000} seconds and was stopped.`);
 }
 
 module.exports = { share, isSupported, executablePath, QuibShareError };

@@ -121,7 +121,7 @@ test('failures reject with their code and QuibShare\'s text', async () => {
   const missing = path.join(folder, 'nowhere', 'QuibShare.exe');
   const error = await rejection(share(writeFile('c.txt'), { executablePath: missing }), 'SPAWN_FAILED');
   assert.deepEqual([error.code, error.exitCode], ['SPAWN_FAILED', null]);
-  assert.match(error.message, /^QuibShare\.exe could not be started: .*ENOENT/);
+  assert.match(error.message, /^QuibShare could not be started: .*ENOENT/);
   await expectNothingLeftBut(before);
 });
 
@@ -149,7 +149,7 @@ test('the watchdog kills a QuibShare that never ends and rejects with FAILED', a
   const notepad = path.join(process.env.SystemRoot, 'system32', 'notepad.exe');
   const pending = share(writeFile('d.txt'), { executablePath: notepad });
   t.mock.timers.tick(60000);
-  await expectRejected(pending, 'FAILED', null, 'QuibShare.exe did not finish within 60 seconds');
+  await expectRejected(pending, 'FAILED', null, 'QuibShare did not exit within 60 seconds and was stopped.');
 });
 
 test('the quibshare command prints QuibShare\'s message and exits with its code', () => {
