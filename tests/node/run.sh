@@ -11,8 +11,10 @@ root=$(cd "$here/../.." && pwd)
 mode=$1 tarball=$2 zip=$3 bin=$4
 app=$(mktemp -d)
 trap 'rm -rf "$app"' EXIT
-echo '{ "name": "app", "version": "1.0.0", "private": true }' >"$app/package.json"
-(cd "$app" && timeout 300 npm install --silent --offline --no-audit --no-fund "$tarball")
+# Only Windows Node shares, so only it needs the simulated platform.
+sim=
+if [ "$mode" = windows ]; then sim=$bin/quibshare_sim.dll; fi
+install_package_app "$app" "$tarball" "$sim"
 cp "$here"/*.test.js "$here/consumer.ts" "$app/"
 cd "$app"
 case $mode in
@@ -22,8 +24,5 @@ case $mode in
     timeout 300 node "$QUIBSHARE_TSC" --strict --noEmit --module nodenext --target es2022 consumer.ts
     echo "consumer.ts compiles against index.d.ts" ;;
   windows)
-    for name in Windows.Storage Windows.ApplicationModel.DataTransfer; do
-      cp "$bin/quibshare_sim.dll" "node_modules/quibshare/bin/win32-x64/$name.dll"
-    done
     QUIBSHARE_RUN_TIMEOUT=400 "$root/scripts/wine-run" "$QUIBSHARE_WINDOWS_NODE" --test windows.test.js ;;
 esac
