@@ -27,7 +27,7 @@ std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platfor
     onReady = nullptr;
     return ExitInputRejected;
   }
-  const HRESULT result = platform.ShareFile(input.path, std::move(onReady));
+  const HRESULT result = platform.ShareFile(input.paths.front(), std::move(onReady));
   if (SUCCEEDED(result)) return ExitSuccess;
   report(DescribeShareFailure(result));
   return ShareFailureExitCode(result);
