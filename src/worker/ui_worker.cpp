@@ -27,7 +27,7 @@ std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platfor
     onReady = nullptr;
     return ExitInputRejected;
   }
-  const ShareResult result = platform.ShareFile(input.path, std::move(onReady));
+  const ShareResult result = platform.ShareFile(input.paths.front(), std::move(onReady));
   switch (result.failure) {
     case ShareResult::Failure::None:
       return ExitSuccess;
