@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -191,16 +192,30 @@ TEST(HostContract, ShareWithoutAnEndEventReturnsAtOnceAndTheWorkerStays) {
 }
 
 // Slow: the worker waits its full 30 s for a request that never comes, and the host hears of it
-// before the broker's own deadline.
+// before the broker's own deadline; a waiting host too, with nothing on standard output. Both
+// run side by side.
 TEST(HostContract, SlowSheetThatNeverAsksTimesOut) {
-  test::SimSession sim;
-  const ProcessResult result = ShareThroughTheSheet(sim, {{L"REQUEST", L"never"}});
-  EXPECT_EQ(result.exitCode, 1u);
-  EXPECT_EQ(result.standardError, TimedOut);
-  EXPECT_EQ(sim.Record(L"show"), std::vector<std::wstring>{L"show"});
-  EXPECT_EQ(sim.Record(L"request"), std::vector<std::wstring>{});
-  EXPECT_EQ(sim.Subscribed(), std::vector<std::wstring>{}) << "left registered";
-  EXPECT_EQ(sim.Record(L"unexpected"), std::vector<std::wstring>{});
+  test::SimSession sims[2];
+  ProcessResult results[2];
+  std::thread waited([&] {
+    sims[1].Set(L"REQUEST", L"never");
+    RunOptions options;
+    options.timeoutMs = 45000;
+    options.environment = sims[1].Environment();
+    results[1] = RunProcess(sims[1].InstallQuibShare(), {L"--input", sims[1].Folder().WriteFile(L"a.txt"), L"--wait"},
+                            options);
+  });
+  results[0] = ShareThroughTheSheet(sims[0], {{L"REQUEST", L"never"}});
+  waited.join();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(results[i].exitCode, 1u) << i;
+    EXPECT_EQ(results[i].standardError, TimedOut) << i;
+    EXPECT_EQ(results[i].standardOutput, "") << i;
+    EXPECT_EQ(sims[i].Record(L"show"), std::vector<std::wstring>{L"show"}) << i;
+    EXPECT_EQ(sims[i].Record(L"request"), std::vector<std::wstring>{}) << i;
+    EXPECT_EQ(sims[i].Subscribed(), std::vector<std::wstring>{}) << "left registered: " << i;
+    EXPECT_EQ(sims[i].Record(L"unexpected"), std::vector<std::wstring>{}) << i;
+  }
 }
 
 TEST(HostContract, NoStandardErrorHandleChangesNothingButTheText) {
