@@ -63,8 +63,7 @@ int RunScriptedWorker(const ArgumentList& arguments) {
     const UniqueHandle event = OpenHandoffEvent(eventName);
     SetEvent(event.Get());
   }
-  if (script == L"signal") {
-  } else if (script == L"signal-then-outcome") {
+  if (script == L"signal-then-outcome") {
     Sleep(200);  // the share goes on after the handover
     WriteOutcome(eventName, {ShareEnd::Completed, L"Mail!App", L"Mail \"Work\""});
   } else if (script == L"signal-then-hang") {

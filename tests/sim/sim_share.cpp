@@ -22,6 +22,7 @@
 // records "process <id>" of the caller.
 #include <winstring.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -420,10 +421,14 @@ void After(UINT milliseconds, std::function<void()> action) {
 
 constexpr UINT RunSoonMessage = WM_APP + 1;
 
+// What Soon queued on this thread, run in order by its message-only window.
+thread_local std::deque<std::function<void()>> soonActions;
+
 LRESULT CALLBACK SoonWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message != RunSoonMessage) return DefWindowProcW(window, message, wParam, lParam);
-  std::unique_ptr<std::function<void()>> action(reinterpret_cast<std::function<void()>*>(lParam));
-  (*action)();
+  if (message != RunSoonMessage || soonActions.empty()) return DefWindowProcW(window, message, wParam, lParam);
+  const std::function<void()> action = std::move(soonActions.front());
+  soonActions.pop_front();
+  action();
   return 0;
 }
 
@@ -443,8 +448,8 @@ void Soon(std::function<void()> action) {
     RegisterClassExW(&windowClass);  // fails harmlessly once registered
     queue = CreateWindowExW(0, L"QuibShareSimSoon", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, self, nullptr);
   }
-  auto* owned = new std::function<void()>(std::move(action));
-  if (!PostMessageW(queue, RunSoonMessage, 0, reinterpret_cast<LPARAM>(owned))) delete owned;
+  soonActions.push_back(std::move(action));
+  PostMessageW(queue, RunSoonMessage, 0, 0);
 }
 
 // QUIBSHARE_SIM_END_AFTER: milliseconds between the (last) request and the end; 100 unless set.
