@@ -29,11 +29,9 @@ use std::path::{Path, PathBuf};
 use std::time::Duration;
 
 /// QuibShare returns within about 35 s; one still running well after that is stuck.
-#[cfg_attr(not(windows), allow(dead_code))]
 const DEADLINE: Duration = Duration::from_secs(60);
 /// A waited share: 35 s to the handover, the sheet's 600 s bound and QuibShare's own 30 s after
 /// it, and a minute's margin, all counted from the start.
-#[cfg_attr(not(windows), allow(dead_code))]
 const WAITED_DEADLINE: Duration = Duration::from_secs(35 + 600 + 30 + 60);
 
 /// Shares `file` with the default executable, `QuibShare.exe` in the folder of the current
@@ -168,7 +166,7 @@ impl Sharer {
         let arguments = self.arguments(files);
         #[cfg(windows)]
         {
-            let deadline = if self.wait { WAITED_DEADLINE } else { DEADLINE };
+            let deadline = self.deadline();
             match windows::run(&self.executable, &arguments, self.wait, deadline) {
                 Ok(Some(exit)) => outcome(exit.code, &exit.stderr, self.wait.then(|| &exit.stdout[..])),
                 Ok(None) => Err(Error::stopped(deadline)),
@@ -179,6 +177,16 @@ impl Sharer {
         {
             let _ = arguments;
             Err(Error::unsupported_platform())
+        }
+    }
+
+    /// How long QuibShare may run before it is stopped, from the start.
+    #[cfg_attr(not(windows), allow(dead_code))]
+    fn deadline(&self) -> Duration {
+        if self.wait {
+            WAITED_DEADLINE
+        } else {
+            DEADLINE
         }
     }
 
@@ -240,12 +248,13 @@ mod tests {
     use super::*;
 
     #[test]
-    fn each_file_follows_its_input_flag_and_the_options_set_follow_the_files() {
+    fn each_file_follows_its_input_flag_the_options_set_follow_and_waiting_allows_725_seconds() {
         let sharer = || Sharer::new("QuibShare.exe");
         let anchor = Rect { x: -1920, y: 0, width: 1, height: 40 };
-        let cases: [(Sharer, &[&str], &[&str]); 5] = [
-            (sharer(), &["report.pdf"], &["--input", "report.pdf"]),
-            (sharer().wait(false), &["--wait"], &["--input", "--wait"]),
+        // (sharer, files, command line, deadline in seconds)
+        let cases: [(Sharer, &[&str], &[&str], u64); 5] = [
+            (sharer(), &["report.pdf"], &["--input", "report.pdf"], 60),
+            (sharer().wait(false), &["--wait"], &["--input", "--wait"], 60),
             (
                 sharer().wait(true).anchor(anchor).url("https://example.com/?a=1&b").text("").title("--text"),
                 &["a.txt", r"C:\b c\d.txt"],
@@ -264,17 +273,20 @@ mod tests {
                     "-1920,0,1,40",
                     "--wait",
                 ],
+                725,
             ),
-            (sharer().title("first").title("Ünï \"q\""), &[], &["--title", "Ünï \"q\""]),
+            (sharer().title("first").title("Ünï \"q\""), &[], &["--title", "Ünï \"q\""], 60),
             (
                 sharer().wait(true).wait(false).anchor(Rect::default()),
                 &["x"],
                 &["--input", "x", "--anchor", "0,0,0,0"],
+                60,
             ),
         ];
-        for (sharer, files, expected) in cases {
+        for (sharer, files, expected, seconds) in cases {
             let expected: Vec<OsString> = expected.iter().map(OsString::from).collect();
             assert_eq!(sharer.arguments(files), expected, "{:?}", sharer);
+            assert_eq!(sharer.deadline(), Duration::from_secs(seconds), "{:?}", sharer);
         }
     }
 
