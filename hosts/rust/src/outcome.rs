@@ -79,7 +79,7 @@ impl<'a> Json<'a> {
     fn object(mut self) -> Option<Vec<(String, Option<String>)>> {
         let members = self.members()?;
         self.skip_space();
-        self.rest.is_empty().then(|| members)
+        self.rest.is_empty().then_some(members)
     }
 
     fn members(&mut self) -> Option<Vec<(String, Option<String>)>> {
@@ -204,7 +204,7 @@ impl<'a> Json<'a> {
     }
 
     fn expect(&mut self, c: char) -> Option<()> {
-        self.eat(c).then(|| ())
+        self.eat(c).then_some(())
     }
 }
 
