@@ -151,7 +151,8 @@ impl Sharer {
         self
     }
 
-    /// Shares `file`, whose path goes to QuibShare unchanged; QuibShare checks it. Blocks until
+    /// Shares `file`, whose path goes to QuibShare unchanged; QuibShare checks it (one longer
+    /// than 259 characters only passes where Windows' long-path setting is on). Blocks until
     /// QuibShare exits.
     pub fn share(&self, file: impl AsRef<Path>) -> Result<Outcome, Error> {
         self.share_all([file])
