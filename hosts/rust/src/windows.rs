@@ -70,7 +70,7 @@ pub(crate) struct Exit {
     pub(crate) stderr: Vec<u8>,
 }
 
-/// A started QuibShare.
+/// A started QuibShare, whose pipes are being read.
 pub(crate) struct Running {
     child: Child,
     started: Instant,
@@ -89,6 +89,7 @@ pub(crate) fn run(
     start(executable, arguments, wait)?.finish(deadline)
 }
 
+/// Starts QuibShare and the readers of its pipes; its deadline counts from here.
 pub(crate) fn start(executable: &Path, arguments: &[OsString], wait: bool) -> io::Result<Running> {
     let started = Instant::now();
     let mut child = Command::new(executable)
