@@ -3,6 +3,7 @@
 
 #include <objbase.h>
 
+#include <iterator>
 #include <vector>
 
 #include "handoff/handoff_channel.h"
@@ -89,13 +90,24 @@ BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search) {
   if (processId != record.processId) return TRUE;
   if (!IsWindowVisible(window)) return TRUE;
   if (GetWindow(window, GW_OWNER) != nullptr) return TRUE;
-  // The worker shows its owner window before the sheet is even asked for.
-  if (IsOwnerWindow(window)) return TRUE;
+  if (!IsShareUiWindow(window)) return TRUE;
   record.found = true;
   return FALSE;
 }
 
-std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs) {
+bool IsShareUiWindow(HWND window, ReadClassName readClassName) {
+  // One unit more than the name, so that a longer name is never cut down to a match.
+  constexpr int Capacity = static_cast<int>(std::size(OwnerWindowClass)) + 1;
+  wchar_t className[Capacity] = {};
+  // Another process's window: this reads the registered name and sends the window no message,
+  // so a hung worker cannot stall the broker here. The title is not looked at: GetWindowTextW
+  // answers 0 both for an empty title and for a window that is gone.
+  const int length = readClassName(window, className, Capacity);
+  if (length <= 0) return false;
+  return CompareStringOrdinal(className, length, OwnerWindowClass, -1, TRUE) != CSTR_EQUAL;
+}
+
+std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines) {
   if (const std::optional<std::wstring> failure = CheckInput(arguments)) {
     WriteDiagnostic(*failure, DiagnosticLimit);
     return ExitInputRejected;
@@ -134,7 +146,7 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& dead
     TerminateProcess(worker.hProcess, ExitFailure);
     return ExitFailure;
   }
-  const ULONGLONG deadline = GetTickCount64() + deadlineMs;
+  const ULONGLONG deadline = GetTickCount64() + deadlines.brokerMs;
   return WaitForWorker(event.Get(), block.Get(), worker, deadline);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/roles.h"
 #include "support/input.h"
 
 namespace quibshare {
@@ -18,9 +19,9 @@ inline constexpr DWORD WaitPollMs = 50;
 inline constexpr DWORD TerminateGraceMs = 1000;
 inline constexpr DWORD ModulePathCapacity = 32768;
 
-// Validates, starts the worker and waits for at most `deadlineMs` after resuming it.
+// Validates, starts the worker and waits for at most `deadlines.brokerMs` after resuming it.
 // Returns the exit code the host sees.
-std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs);
+std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines);
 
 // Polls until the worker signals the event, shows a visible, unowned window other than its owner
 // window, ends, or reaches `deadline` (GetTickCount64 time), and returns the host's exit code.
@@ -35,13 +36,21 @@ std::wstring QuoteArgument(std::wstring_view argument);
 std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ArgumentList& arguments,
                                     std::wstring_view eventName);
 
+// GetClassNameW's shape, so that a test can stand in for the name read.
+using ReadClassName = int(WINAPI*)(HWND window, LPWSTR name, int capacity);
+
+// Whether a visible, unowned window of the worker proves that the share UI is up: a window of
+// any class but the owner window's (compared without case: Windows reports "Static"). A window
+// whose class cannot be read (it may be going away as the worker fails) proves nothing.
+bool IsShareUiWindow(HWND window, ReadClassName readClassName = GetClassNameW);
+
 struct WorkerWindowSearch {
   DWORD processId = 0;
   bool found = false;
 };
 
-// EnumWindows callback: finds a visible, unowned top-level window of the worker process other
-// than its owner window.
+// EnumWindows callback: finds a visible, unowned top-level window of the worker process that
+// IsShareUiWindow accepts.
 BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search);
 
 }  // namespace quibshare

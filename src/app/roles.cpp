@@ -23,7 +23,7 @@ std::uint32_t RunProcess(const wchar_t* commandLine) noexcept {
       [commandLine] {
         const std::optional<ArgumentList> arguments = SplitCommandLine(commandLine);
         if (!arguments) return ExitInputRejected;
-        return DispatchRole(*arguments, BrokerDeadlineMs);
+        return DispatchRole(*arguments, Deadlines{});
       },
       [](const std::wstring& text) { WriteDiagnostic(text, DiagnosticLimit); });
 }
@@ -62,12 +62,12 @@ bool IsWorkerInvocation(const ArgumentList& arguments) {
   return arguments.size() == 5 && arguments[3] == L"--ui-ready-event";
 }
 
-std::uint32_t DispatchRole(ArgumentList arguments, const std::uint32_t& brokerDeadlineMs) {
-  if (!IsWorkerInvocation(arguments)) return RunBroker(arguments, brokerDeadlineMs);
-  return RunWorkerRole(std::move(arguments));
+std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines) {
+  if (!IsWorkerInvocation(arguments)) return RunBroker(arguments, deadlines);
+  return RunWorkerRole(std::move(arguments), deadlines);
 }
 
-std::uint32_t RunWorkerRole(ArgumentList arguments) {
+std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines) {
   const std::wstring eventName = arguments[4];
   const UniqueHandle event = OpenHandoffEvent(eventName);
   // The event name must never reach input validation.
@@ -84,7 +84,7 @@ std::uint32_t RunWorkerRole(ArgumentList arguments) {
   return ContainEscapes(
       [&] {
         const std::function<void(const std::wstring&)> onFailure = MakeOnFailure(eventName);
-        WindowsSharePlatform platform;
+        WindowsSharePlatform platform(std::chrono::milliseconds(deadlines.sharingBoundMs));
         return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure);
       },
       [&eventName](const std::wstring& text) { ReportWorkerFailure(eventName, text); });

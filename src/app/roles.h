@@ -13,6 +13,15 @@ namespace quibshare {
 
 // The whole budget the broker gives its worker, counted from the worker's resumption.
 inline constexpr std::uint32_t BrokerDeadlineMs = 35000;
+// How long the worker keeps a share going after the sheet took the file. The sheet tells no end
+// after "Copy link", and an unbounded wait would leave the worker running until sign-out.
+inline constexpr std::uint32_t SharingBoundMs = 10 * 60 * 1000;
+
+// The roles' time limits, fixed by the entry and lent to the role it runs.
+struct Deadlines {
+  std::uint32_t brokerMs = BrokerDeadlineMs;
+  std::uint32_t sharingBoundMs = SharingBoundMs;
+};
 
 // The whole process: split `commandLine`, run the role it asks for, and return the exit code.
 // Nothing escapes it (see ContainEscapes).
@@ -32,9 +41,9 @@ std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine);
 bool IsWorkerInvocation(const ArgumentList& arguments);
 
 // Runs the worker or the broker and returns the process exit code.
-std::uint32_t DispatchRole(ArgumentList arguments, const std::uint32_t& brokerDeadlineMs);
+std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines);
 
 // The worker's start-up: open the handoff event, check the input, share.
-std::uint32_t RunWorkerRole(ArgumentList arguments);
+std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines);
 
 }  // namespace quibshare

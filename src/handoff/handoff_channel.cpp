@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "support/diagnostics.h"
 
@@ -52,19 +51,6 @@ std::wstring ReadReason(HANDLE block) {
   // The writer's terminator may be missing (a full block, or a foreign writer): stop at the capacity.
   const std::size_t units = std::find(text, text + ReasonCapacity, L'\0') - text;
   return std::wstring(text, units);
-}
-
-bool IsOwnerWindow(HWND window) {
-  // One unit more than either name, so a longer name is never cut down to a match.
-  constexpr int Capacity = static_cast<int>(std::size(OwnerWindowTitle)) + 1;
-  wchar_t className[Capacity] = {};
-  wchar_t title[Capacity] = {};
-  const int classLength = GetClassNameW(window, className, Capacity);
-  // Another process's window: this reads the stored title and sends it no message, so a hung
-  // worker cannot stall the broker here.
-  const int titleLength = GetWindowTextW(window, title, Capacity);
-  return CompareStringOrdinal(className, classLength, OwnerWindowClass, -1, TRUE) == CSTR_EQUAL &&
-         std::wstring_view(title, static_cast<std::size_t>(titleLength)) == OwnerWindowTitle;
 }
 
 void ReportWorkerFailure(const std::wstring& eventName, const std::wstring& text) {

@@ -29,11 +29,9 @@ UniqueHandle CreateReasonBlock(const std::wstring& eventName);
 UniqueHandle OpenHandoffEvent(const std::wstring& eventName);
 
 // The worker's owner window. The broker must not take it for the share UI: the worker shows it
-// before it even looks for the share service.
+// before it even looks for the share service. No other window of the worker has this class.
 inline constexpr wchar_t OwnerWindowClass[] = L"STATIC";
 inline constexpr wchar_t OwnerWindowTitle[] = L"QuibShareOwnerWindow";
-// Whether `window` has the owner window's class (any case, as class names go) and title.
-bool IsOwnerWindow(HWND window);
 
 // Stores the first ReasonCapacity code units of text; false when the block is not there.
 bool WriteReason(const std::wstring& eventName, std::wstring_view text);

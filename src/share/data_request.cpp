@@ -183,7 +183,8 @@ std::wstring_view FileNameComponent(std::wstring_view path) noexcept {
 }
 
 void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept {
-  // The sheet only learns that the data did not come; ShareFile's wait reports it.
+  // The sheet only learns that the data did not come; ShareFile's wait reports the code at once.
+  HRESULT failure = S_OK;
   try {
     if (args == nullptr) ThrowHResult(E_POINTER);
     ComPtr<abi::IDataRequest> request;
@@ -206,8 +207,16 @@ void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEve
         package, binding.shareFinished, EventRegistration::Event::ShareCanceled);
     binding.dataRequested.exchange(true);
     if (binding.onReady) binding.onReady();
+    return;
+  } catch (const HResultError& error) {
+    failure = error.Code();
+  } catch (const std::bad_alloc&) {
+    failure = E_OUTOFMEMORY;
   } catch (...) {
+    failure = E_UNEXPECTED;
   }
+  HRESULT none = S_OK;
+  binding.handlerFailure.compare_exchange_strong(none, failure);
 }
 
 ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(const DataRequestBinding& binding) {

@@ -48,12 +48,15 @@ struct DataRequestBinding {
   const std::shared_ptr<std::atomic<bool>>& shareFinished;
   EventRegistration& shareCanceledRegistration;
   std::atomic<bool>& dataRequested;
+  // The first failure of any request; S_OK while none failed.
+  std::atomic<HRESULT>& handlerFailure;
   const std::function<void()>& onReady;
 };
 
 // Puts the file into the request's package under its file name, subscribes to the package's
-// end-of-share events, sets dataRequested and calls onReady. Any failure stops it where it
-// happened and is kept to itself: dataRequested stays false and onReady is not called.
+// end-of-share events, sets dataRequested and calls onReady. A failure stops it where it happened:
+// dataRequested stays false, onReady is not called, and its code goes to handlerFailure unless
+// an earlier one is there. The platform is told of none: it always hears success.
 void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept;
 
 // The DataRequested delegate bound to `binding`; raises on failure.

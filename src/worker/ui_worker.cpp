@@ -27,10 +27,18 @@ std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platfor
     onReady = nullptr;
     return ExitInputRejected;
   }
-  const HRESULT result = platform.ShareFile(input.path, std::move(onReady));
-  if (SUCCEEDED(result)) return ExitSuccess;
-  report(DescribeShareFailure(result));
-  return ShareFailureExitCode(result);
+  const ShareResult result = platform.ShareFile(input.paths.front(), std::move(onReady));
+  switch (result.failure) {
+    case ShareResult::Failure::None:
+      return ExitSuccess;
+    case ShareResult::Failure::DataRequest:
+      report(DescribeErrorCode(result.code));
+      return ExitFailure;
+    case ShareResult::Failure::Platform:
+      break;
+  }
+  report(DescribeShareFailure(result.code));
+  return ShareFailureExitCode(result.code);
 }
 
 }  // namespace quibshare

@@ -81,20 +81,25 @@ ComPtr<abi::IDataTransferManagerInterop> GetShareInterop() {
   }
 }
 
+// Until the sheet has the file, a request failed, or the deadline passed. A request served
+// counts even when another failed: once the sheet has the file, it has it.
 // WM_QUIT is dispatched like any message here: only the end of the share may stop on it.
-bool AwaitDataRequest(const std::atomic<bool>& dataRequested) {
+ShareResult AwaitDataRequest(const std::atomic<bool>& dataRequested, const std::atomic<HRESULT>& handlerFailure) {
   const auto start = std::chrono::steady_clock::now();
-  while (!dataRequested.load()) {
-    if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return false;
+  for (;;) {
+    if (dataRequested.load()) return ShareResult::Shared();
+    if (const HRESULT failure = handlerFailure.load(); FAILED(failure)) return ShareResult::DataRequestFailed(failure);
+    if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return ShareResult::PlatformFailed(ShareTimeoutCode);
     WaitForMessages(AwaitRequestPollMs);
     DrainMessages(false);
   }
-  return true;
 }
 
-// No deadline: the sheet stays as long as the user keeps it open.
-void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window) {
-  while (!shareFinished.load() && IsWindow(window)) {
+// Until the sheet reports the end, its window goes, WM_QUIT comes, or `bound` has passed: after
+// "Copy link" the sheet reports nothing at all.
+void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window, std::chrono::milliseconds bound) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!shareFinished.load() && IsWindow(window) && std::chrono::steady_clock::now() < end) {
     WaitForMessages(SharingPollMs);
     if (DrainMessages(true)) return;
   }
@@ -102,37 +107,40 @@ void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window) {
 
 }  // namespace
 
-HRESULT WindowsSharePlatform::ShareFile(const std::wstring& path, std::function<void()> onReady) {
+ShareResult WindowsSharePlatform::ShareFile(const std::wstring& path, std::function<void()> onReady) {
+  const auto failed = ShareResult::PlatformFailed;
   const ApartmentScope apartment;
-  if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return apartment.Result();
+  if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return failed(apartment.Result());
 
   const UniqueWindow window = CreateOwnerWindow();
-  if (!window) return HResultFromWin32(GetLastError());
+  if (!window) return failed(HResultFromWin32(GetLastError()));
 
   const ComPtr<abi::IDataTransferManagerInterop> interop = GetShareInterop();
-  if (!interop) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+  if (!interop) return failed(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
   ComPtr<abi::IDataTransferManager> manager;
   const HRESULT got = interop->GetForWindow(window.Get(), abi::IDataTransferManager::Iid, manager.PutVoid());
-  if (FAILED(got)) return got;
+  if (FAILED(got)) return failed(got);
   // A manager reported but not given would otherwise pass for a share that happened.
-  if (!manager) return E_FAIL;
+  if (!manager) return failed(E_FAIL);
 
   ComPtr<abi::IStorageFile> storageFile;
   try {
     storageFile = AcquireStorageFile(path);
   } catch (const HResultError& error) {
-    return error.Code();
+    return failed(error.Code());
   }
-  if (!storageFile) return E_FAIL;
+  if (!storageFile) return failed(E_FAIL);
 
   // Declared in the order that makes destruction follow the required clean-up.
   const auto shareFinished = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> dataRequested{false};
+  std::atomic<HRESULT> handlerFailure{S_OK};
   ComPtr<abi::IDataPackage> dataPackage;
   EventRegistration shareCompletedRegistration;
   EventRegistration shareCanceledRegistration;
   const DataRequestBinding binding{path, storageFile, dataPackage, shareCompletedRegistration,
-                                   shareFinished, shareCanceledRegistration, dataRequested, onReady};
+                                   shareFinished, shareCanceledRegistration, dataRequested, handlerFailure,
+                                   onReady};
   std::optional<DataRequestedRegistration> dataRequestedRegistration;
   try {
     const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(binding);
@@ -140,14 +148,22 @@ HRESULT WindowsSharePlatform::ShareFile(const std::wstring& path, std::function<
     ThrowIfFailed(manager->add_DataRequested(handler.Get(), &token));
     dataRequestedRegistration.emplace(manager, token);
   } catch (const HResultError& error) {
-    return error.Code();
+    return failed(error.Code());
   }
 
+  // The sheet may ask for the data inside Show and Show still fail afterwards: the sheet then
+  // has the file, and the share goes on.
   const HRESULT shown = interop->ShowShareUIForWindow(window.Get());
-  if (FAILED(shown)) return shown;
-  if (!AwaitDataRequest(dataRequested)) return ShareTimeoutCode;
-  AwaitShareEnd(*shareFinished, window.Get());
-  return S_OK;
+  if (FAILED(shown) && !dataRequested.load()) {
+    const HRESULT failure = handlerFailure.load();
+    return FAILED(failure) ? ShareResult::DataRequestFailed(failure) : failed(shown);
+  }
+  if (const ShareResult requested = AwaitDataRequest(dataRequested, handlerFailure);
+      requested.failure != ShareResult::Failure::None) {
+    return requested;
+  }
+  AwaitShareEnd(*shareFinished, window.Get(), sharingBound_);
+  return ShareResult::Shared();
 }
 
 }  // namespace quibshare

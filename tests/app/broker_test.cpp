@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -22,6 +23,8 @@ namespace quibshare {
 namespace {
 
 constexpr wchar_t WorkerWindowTitle[] = L"QuibShareScriptedWorker";
+// A class other than the owner window's stands for the share UI; any predefined one will do.
+constexpr wchar_t SheetClass[] = L"BUTTON";
 
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[4096] = {};
@@ -29,8 +32,9 @@ std::wstring Environment(const wchar_t* name) {
   return std::wstring(value, length < 4096 ? length : 0);
 }
 
-HWND CreateTestWindow(HWND owner, bool visible, const wchar_t* title = WorkerWindowTitle) {
-  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", title, WS_POPUP, 0, 0, 1, 1,
+HWND CreateTestWindow(HWND owner, bool visible, const wchar_t* windowClass = SheetClass,
+                      const wchar_t* title = WorkerWindowTitle) {
+  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass, title, WS_POPUP, 0, 0, 1, 1,
                                       owner, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (visible) ShowWindow(window, SW_SHOW);
   return window;
@@ -61,12 +65,20 @@ int RunScriptedWorker(const ArgumentList& arguments) {
   } else if (script == L"visible-window") {
     CreateTestWindow(nullptr, true);
     PumpFor(30000);
+  } else if (script == L"untitled-window") {
+    CreateTestWindow(nullptr, true, SheetClass, L"");
+    PumpFor(30000);
   } else if (script == L"owner-window-then-exit") {
     // As the real worker does before its share fails: its own 1x1 owner window first.
-    CreateTestWindow(nullptr, true, OwnerWindowTitle);
+    CreateTestWindow(nullptr, true, OwnerWindowClass, OwnerWindowTitle);
+    PumpFor(300);
+  } else if (script == L"static-windows-then-exit") {
+    // The class decides, whatever the title: untitled, or titled as nothing of ours.
+    CreateTestWindow(nullptr, true, L"static", L"");
+    CreateTestWindow(nullptr, true, OwnerWindowClass, L"Share");
     PumpFor(300);
   } else if (script == L"owner-window-hang") {
-    CreateTestWindow(nullptr, true, OwnerWindowTitle);
+    CreateTestWindow(nullptr, true, OwnerWindowClass, OwnerWindowTitle);
     PumpFor(30000);
   } else if (script == L"owned-window") {
     CreateTestWindow(CreateTestWindow(nullptr, false), true);
@@ -111,7 +123,7 @@ class BrokerTest : public ::testing::Test {
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_REASON", reason.empty() ? nullptr : reason.c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
     test::StderrCapture capture;
-    const std::uint32_t code = RunBroker({L"host.exe", L"--input", file_}, deadlineMs);
+    const std::uint32_t code = RunBroker({L"host.exe", L"--input", file_}, {deadlineMs});
     return {code, capture.Take()};
   }
 
@@ -165,13 +177,17 @@ TEST_F(BrokerTest, RelaysALongReasonAsTheBlockHoldsIt) {
 }
 
 TEST_F(BrokerTest, VisibleUnownedWindowEndsTheWaitAndTheWorkerRunsOn) {
-  const BrokerRun run = Run(L"visible-window", 9, L"not relayed");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.standardError, "");
-  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
-  ASSERT_TRUE(worker);
-  EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  TerminateProcess(worker.Get(), 0);
+  // With or without a title: GetWindowTextW answers 0 for both an empty title and a failure.
+  for (const wchar_t* script : {L"visible-window", L"untitled-window"}) {
+    const BrokerRun run = Run(script, 9, L"not relayed");
+    EXPECT_EQ(run.exitCode, 0u) << script;
+    EXPECT_EQ(run.standardError, "") << script;
+    const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
+    ASSERT_TRUE(worker) << script;
+    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << script;
+    TerminateProcess(worker.Get(), 0);
+    WaitForSingleObject(worker.Get(), 5000);
+  }
 }
 
 TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
@@ -182,9 +198,36 @@ TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
 }
 
 TEST_F(BrokerTest, OwnerWindowIsNotTakenForTheShareUi) {
-  const BrokerRun run = Run(L"owner-window-then-exit", 1, L"Sharing could not be opened (error 0x80004005).");
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.standardError, "Sharing could not be opened (error 0x80004005).\r\n");
+  for (const wchar_t* script : {L"owner-window-then-exit", L"static-windows-then-exit"}) {
+    const BrokerRun run = Run(script, 1, L"Sharing could not be opened (error 0x80004005).");
+    EXPECT_EQ(run.exitCode, 1u) << script;
+    EXPECT_EQ(run.standardError, "Sharing could not be opened (error 0x80004005).\r\n") << script;
+  }
+}
+
+// The name read may fail on a window that is going away as the worker fails: that window proves
+// nothing. Only a class that can be read and is not the owner window's counts.
+TEST(IsShareUiWindow, TheClassDecidesAndAnUnreadableOneIsNoProof) {
+  struct Case {
+    const wchar_t* className;  // nullptr: the read fails
+    bool proof;
+  };
+  const Case cases[] = {
+      {nullptr, false}, {L"STATIC", false}, {L"Static", false}, {L"static", false},
+      {L"STATICS", true}, {L"Stat", true}, {L"Shell_Dialog", true}, {L"#32770", true},
+  };
+  static const wchar_t* current = nullptr;
+  const ReadClassName standIn = [](HWND, LPWSTR name, int capacity) -> int {
+    if (current == nullptr) return 0;
+    const int length = static_cast<int>(std::min<std::size_t>(wcslen(current), static_cast<std::size_t>(capacity - 1)));
+    wmemcpy(name, current, static_cast<std::size_t>(length));
+    name[length] = L'\0';
+    return length;
+  };
+  for (const Case& c : cases) {
+    current = c.className;
+    EXPECT_EQ(IsShareUiWindow(nullptr, standIn), c.proof) << (c.className ? c.className : L"(unreadable)");
+  }
 }
 
 TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
@@ -269,9 +312,9 @@ TEST_F(BrokerTest, RejectedInputStartsNoWorker) {
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", L"exit");
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
   test::StderrCapture capture;
-  EXPECT_EQ(RunBroker({L"host.exe", L"--input", file_, L"extra"}, 10000), 2u);
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", file_, L"extra"}, {10000}), 2u);
   EXPECT_EQ(capture.Take(), "Sharing could not start: expected exactly --input <path>\r\n");
-  EXPECT_EQ(RunBroker({L"host.exe", L"--input", temp_.Path()}, 10000), 2u);
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", temp_.Path()}, {10000}), 2u);
   EXPECT_EQ(capture.Take(), "Sharing could not start: input must be a regular file, not a directory\r\n");
   EXPECT_EQ(StartedWorker(), 0u);
 }

@@ -69,7 +69,7 @@ class DataRequest : public ::testing::Test {
     ASSERT_TRUE(storageFile_);
   }
 
-  test::SimSession sim_;
+  test::SimSession sim_{test::SimScope::ThisProcess};
   std::wstring path_ = sim_.Folder().WriteFile(L"report.final.pdf");
   ComPtr<abi::IStorageFile> storageFile_;
   ComPtr<abi::IDataPackage> dataPackage_;
@@ -77,6 +77,7 @@ class DataRequest : public ::testing::Test {
   std::shared_ptr<std::atomic<bool>> shareFinished_ = std::make_shared<std::atomic<bool>>(false);
   EventRegistration shareCanceledRegistration_;
   std::atomic<bool> dataRequested_{false};
+  std::atomic<HRESULT> handlerFailure_{S_OK};
   int readyCalls_ = 0;
   std::function<void()> onReady_ = [this] {
     ++readyCalls_;
@@ -86,7 +87,8 @@ class DataRequest : public ::testing::Test {
     EXPECT_TRUE(shareCanceledRegistration_);
   };
   DataRequestBinding binding_{path_, storageFile_, dataPackage_, shareCompletedRegistration_,
-                              shareFinished_, shareCanceledRegistration_, dataRequested_, onReady_};
+                              shareFinished_, shareCanceledRegistration_, dataRequested_, handlerFailure_,
+                              onReady_};
 };
 
 TEST_F(DataRequest, GivesTheFileUnderItsNameAndSignalsOnce) {
@@ -175,8 +177,9 @@ TEST(AgileHandlers, AnswerIAgileObjectAndTheFreeThreadedMarshaler) {
   EventRegistration canceled;
   const auto finished = std::make_shared<std::atomic<bool>>(false);
   std::atomic<bool> requested{false};
+  std::atomic<HRESULT> failure{S_OK};
   const std::function<void()> onReady;
-  const DataRequestBinding binding{path, file, package, completed, finished, canceled, requested, onReady};
+  const DataRequestBinding binding{path, file, package, completed, finished, canceled, requested, failure, onReady};
   const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(binding);
   ComPtr<abi::IAgileObject> agile;
   EXPECT_EQ(handler.As(agile), S_OK);

@@ -1,16 +1,22 @@
 // Simulated share sheet: the DataTransferManager class with its interop interface, and the
 // request, package and events that follow ShowShareUIForWindow. What happens is chosen by
-//   QUIBSHARE_SIM_REQUEST  inside (default)   DataRequested raised inside ShowShareUIForWindow
+//   QUIBSHARE_SIM_REQUEST  after (default)    DataRequested raised as soon as the window's thread
+//                                             pumps again after ShowShareUIForWindow returned
+//                          inside             raised inside ShowShareUIForWindow
+//                          inside-then-fail:HEX  raised inside, then Show returns HEX
 //                          later              raised 100 ms later on the window's thread
 //                          thread             raised from another thread
 //                          twice              raised inside, and again 100 ms later
 //                          never              never raised
 //                          quit-then-later    WM_QUIT posted inside, DataRequested 300 ms later
-//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none: 100 ms (or
-//                          QUIBSHARE_SIM_END_AFTER ms) after the (last) request
+//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none (no end event,
+//                          as after "Copy link"): 100 ms (or QUIBSHARE_SIM_END_AFTER ms) after
+//                          the (last) request
 //   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4,
-//                          empty-request, empty-data, empty-properties (success with nothing)
-// Every call worth checking is appended to the record (see sim_platform.h).
+//                          empty-request, empty-data, empty-properties (success with nothing,
+//                          recorded as "gave nothing <method>")
+// Every call worth checking is appended to the record (see sim_platform.h); GetForWindow also
+// records "process <id>" of the caller.
 #include <winstring.h>
 
 #include <functional>
@@ -28,8 +34,10 @@ namespace quibshare::sim {
 namespace {
 
 // Whether QUIBSHARE_SIM_FAIL asks this getter to report success and give nothing.
-bool GivesNothing(const wchar_t* scenario) {
-  return Setting(L"QUIBSHARE_SIM_FAIL") == scenario;
+bool GivesNothing(const wchar_t* scenario, const wchar_t* method) {
+  if (Setting(L"QUIBSHARE_SIM_FAIL") != scenario) return false;
+  Record(std::wstring(L"gave nothing ") + method);
+  return true;
 }
 
 void Unexpected(int package, const wchar_t* method) {
@@ -120,7 +128,7 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Properties(abi::IDataPackagePropertySet** value) noexcept override {
-    *value = GivesNothing(L"empty-properties") ? nullptr : ComPtr<SimPropertySet>(properties_).Detach();
+    *value = GivesNothing(L"empty-properties", L"get_Properties") ? nullptr : ComPtr<SimPropertySet>(properties_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(abi::IIterableStorageItem* items) noexcept override {
@@ -239,7 +247,7 @@ class SimDataRequest final : public ComObject<abi::IDataRequest> {
  public:
   explicit SimDataRequest(ComPtr<SimDataPackage> package) : package_(std::move(package)) {}
   HRESULT STDMETHODCALLTYPE get_Data(abi::IDataPackage** value) noexcept override {
-    *value = GivesNothing(L"empty-data") ? nullptr : ComPtr<SimDataPackage>(package_).Detach();
+    *value = GivesNothing(L"empty-data", L"get_Data") ? nullptr : ComPtr<SimDataPackage>(package_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Data(abi::IDataPackage*) noexcept override { return Refuse(L"put_Data"); }
@@ -260,7 +268,7 @@ class SimDataRequestedEventArgs final : public ComObject<abi::IDataRequestedEven
   explicit SimDataRequestedEventArgs(ComPtr<SimDataPackage> package)
       : request_(ComPtr<SimDataRequest>::Attach(new SimDataRequest(std::move(package)))) {}
   HRESULT STDMETHODCALLTYPE get_Request(abi::IDataRequest** value) noexcept override {
-    *value = GivesNothing(L"empty-request") ? nullptr : ComPtr<SimDataRequest>(request_).Detach();
+    *value = GivesNothing(L"empty-request", L"get_Request") ? nullptr : ComPtr<SimDataRequest>(request_).Detach();
     return S_OK;
   }
 
@@ -352,6 +360,35 @@ void After(UINT milliseconds, std::function<void()> action) {
   CurrentSheet().timers[id] = std::move(action);
 }
 
+constexpr UINT RunSoonMessage = WM_APP + 1;
+
+LRESULT CALLBACK SoonWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != RunSoonMessage) return DefWindowProcW(window, message, wParam, lParam);
+  std::unique_ptr<std::function<void()>> action(reinterpret_cast<std::function<void()>*>(lParam));
+  (*action)();
+  return 0;
+}
+
+// Runs `action` on this (the window's) thread as soon as it pumps messages again: a message-only
+// window of this thread's own carries it, as calls from the real sheet arrive by messages.
+void Soon(std::function<void()> action) {
+  thread_local HWND queue = nullptr;
+  if (queue == nullptr) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&SoonWindowProc), &self);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = SoonWindowProc;
+    windowClass.hInstance = self;
+    windowClass.lpszClassName = L"QuibShareSimSoon";
+    RegisterClassExW(&windowClass);  // fails harmlessly once registered
+    queue = CreateWindowExW(0, L"QuibShareSimSoon", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, self, nullptr);
+  }
+  auto* owned = new std::function<void()>(std::move(action));
+  if (!PostMessageW(queue, RunSoonMessage, 0, reinterpret_cast<LPARAM>(owned))) delete owned;
+}
+
 // QUIBSHARE_SIM_END_AFTER: milliseconds between the (last) request and the end; 100 unless set.
 UINT EndDelayMs() {
   const std::wstring setting = Setting(L"QUIBSHARE_SIM_END_AFTER");
@@ -403,6 +440,7 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
   HRESULT STDMETHODCALLTYPE GetForWindow(HWND window, REFIID iid, void** manager) noexcept override {
     *manager = nullptr;
     RecordWindow(window);
+    Record(L"process " + std::to_wstring(GetCurrentProcessId()));
     const std::wstring fail = Setting(L"QUIBSHARE_SIM_FAIL");
     if (ScenarioIs(fail, L"getforwindow")) return ScenarioCode(fail);
     if (fail == L"getforwindow-empty") return S_OK;
@@ -421,9 +459,16 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
     Sheet& sheet = CurrentSheet();
     if (window != sheet.owner || !sheet.manager) return E_INVALIDARG;
     const std::wstring request = Setting(L"QUIBSHARE_SIM_REQUEST");
-    if (request.empty() || request == L"inside") {
+    if (request.empty() || request == L"after") {
+      Soon([] {
+        Request(1);
+        After(EndDelayMs(), EndShare);
+      });
+    } else if (request == L"inside" || ScenarioIs(request, L"inside-then-fail")) {
       Request(1);
       After(EndDelayMs(), EndShare);
+      // The sheet has been asked and answered, and Show still reports a failure.
+      if (ScenarioIs(request, L"inside-then-fail")) return ScenarioCode(request);
     } else if (request == L"later") {
       After(100, [] {
         Request(1);

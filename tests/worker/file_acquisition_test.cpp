@@ -32,7 +32,7 @@ class FileAcquisition : public ::testing::Test {
   }
   size_t Cancels() const { return sim_.Record(L"cancel").size(); }
 
-  test::SimSession sim_;
+  test::SimSession sim_{test::SimScope::ThisProcess};
   std::wstring file_;
 };
 
