@@ -18,9 +18,11 @@ namespace quibshare {
 inline constexpr DWORD WaitPollMs = 50;
 inline constexpr DWORD TerminateGraceMs = 1000;
 inline constexpr DWORD ModulePathCapacity = 32768;
+// CreateProcessW's limit, the terminating zero included.
+inline constexpr std::size_t CommandLineCapacity = 32767;
 
-// Validates, starts the worker and waits for at most `deadlines.brokerMs` after resuming it.
-// Returns the exit code the host sees.
+// Validates, starts the worker and waits for at most `deadlines.brokerMs` after resuming it;
+// for a waited share, then for the end of the share. Returns the exit code the host sees.
 std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines);
 
 // Polls until the worker signals the event, shows a visible, unowned window other than its owner
@@ -28,12 +30,17 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadline
 std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
                             ULONGLONG deadline);
 
+// After the handover of a waited share: waits for the worker to end, until `deadline` at most,
+// then ends it. Writes the outcome line and returns 0, or relays the code and reason of a worker
+// that failed after the handover (standard output then stays empty).
+std::uint32_t WaitForShareEnd(HANDLE block, const PROCESS_INFORMATION& worker, ULONGLONG deadline);
+
 // Always quoted, so CommandLineToArgvW gives the argument back unchanged, even when empty.
 std::wstring QuoteArgument(std::wstring_view argument);
 
-// The worker's whole command line: module path, the host's arguments from entry 1 on,
-// "--ui-ready-event" and the event name.
-std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ArgumentList& arguments,
+// The worker's whole command line: module path, the request's arguments, "--ui-ready-event" and
+// the event name.
+std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ShareRequest& request,
                                     std::wstring_view eventName);
 
 // GetClassNameW's shape, so that a test can stand in for the name read.

@@ -9,10 +9,10 @@ namespace quibshare {
 
 class WindowsSharePlatform final : public ISharePlatform {
  public:
-  // `sharingBound`: how long a share may go on after the sheet took the file before the worker
+  // `sharingBound`: how long a share may go on after the sheet took the files before the worker
   // ends it itself, as if the sheet had gone away.
   explicit WindowsSharePlatform(std::chrono::milliseconds sharingBound) : sharingBound_(sharingBound) {}
-  ShareResult ShareFile(const std::wstring& path, std::function<void()> onReady) override;
+  ShareResult ShareFile(const ShareContent& content, std::function<void()> onReady) override;
 
  private:
   std::chrono::milliseconds sharingBound_;

@@ -51,7 +51,7 @@ void PumpFor(DWORD milliseconds) {
 
 // Each script ends with the exit code it returns; "signal" scripts set the event first.
 int RunScriptedWorker(const ArgumentList& arguments) {
-  const std::wstring& eventName = arguments[4];
+  const std::wstring& eventName = arguments.back();
   const std::wstring script = Environment(L"QUIBSHARE_TEST_WORKER");
   const std::wstring marker = Environment(L"QUIBSHARE_TEST_MARKER");
   if (!marker.empty()) std::ofstream(std::filesystem::path(marker)) << GetCurrentProcessId();
@@ -59,9 +59,19 @@ int RunScriptedWorker(const ArgumentList& arguments) {
   const std::wstring reason = Environment(L"QUIBSHARE_TEST_REASON");
   if (!reason.empty()) WriteReason(eventName, reason);
 
-  if (script == L"signal") {
+  if (script.rfind(L"signal", 0) == 0) {
     const UniqueHandle event = OpenHandoffEvent(eventName);
     SetEvent(event.Get());
+  }
+  if (script == L"signal") {
+  } else if (script == L"signal-then-outcome") {
+    Sleep(200);  // the share goes on after the handover
+    WriteOutcome(eventName, {ShareEnd::Completed, L"Mail!App", L"Mail \"Work\""});
+  } else if (script == L"signal-then-hang") {
+    Sleep(30000);
+  } else if (script == L"signal-then-crash") {
+    Sleep(200);
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
   } else if (script == L"visible-window") {
     CreateTestWindow(nullptr, true);
     PumpFor(30000);
@@ -105,6 +115,8 @@ int RunScriptedWorker(const ArgumentList& arguments) {
 struct BrokerRun {
   std::uint32_t exitCode;
   std::string standardError;
+  std::string standardOutput;
+  ULONGLONG tookMs;
 };
 
 class BrokerTest : public ::testing::Test {
@@ -117,14 +129,18 @@ class BrokerTest : public ::testing::Test {
   }
 
   BrokerRun Run(const std::wstring& script, int exitCode, const std::wstring& reason = L"",
-                std::uint32_t deadlineMs = 10000) {
+                const Deadlines& deadlines = {10000}, const std::vector<std::wstring>& options = {}) {
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", script.c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", std::to_wstring(exitCode).c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_REASON", reason.empty() ? nullptr : reason.c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
+    ArgumentList arguments{L"host.exe", L"--input", file_};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     test::StderrCapture capture;
-    const std::uint32_t code = RunBroker({L"host.exe", L"--input", file_}, {deadlineMs});
-    return {code, capture.Take()};
+    test::StderrCapture output(STD_OUTPUT_HANDLE);
+    const ULONGLONG start = GetTickCount64();
+    const std::uint32_t code = RunBroker(arguments, deadlines);
+    return {code, capture.Take(), output.Take(), GetTickCount64() - start};
   }
 
   // The worker's process id, written by the script when it started; 0 if none started.
@@ -234,7 +250,7 @@ TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
   // With or without its owner window up: only the sheet taking the file counts.
   for (const wchar_t* script : {L"hang", L"owner-window-hang"}) {
     const ULONGLONG start = GetTickCount64();
-    const BrokerRun run = Run(script, 0, L"still waiting for the sheet", 700);
+    const BrokerRun run = Run(script, 0, L"still waiting for the sheet", {700});
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_EQ(run.exitCode, 1u) << script;
     EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n") << script;
@@ -258,7 +274,9 @@ TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", L"5");
   wchar_t module[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, module, MAX_PATH);
-  std::wstring commandLine = BuildWorkerCommandLine(module, {L"host.exe", L"--input", file_}, eventName);
+  ShareRequest request;
+  request.files = {file_};
+  std::wstring commandLine = BuildWorkerCommandLine(module, request, eventName);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION worker{};
@@ -271,6 +289,45 @@ TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
   test::StderrCapture capture;
   EXPECT_EQ(WaitForWorker(event.Get(), block.Get(), worker, GetTickCount64() + 10000), 0u);
   EXPECT_EQ(capture.Take(), "");
+}
+
+// With --wait the host hears once the share has ended: the worker's outcome as one line on
+// standard output after a clean end, nothing there after a failure, and "ended" for a worker
+// that outlives its bound and margin.
+TEST_F(BrokerTest, WaitedShareReportsHowItEnded) {
+  struct Case {
+    const wchar_t* script;
+    int workerCode;
+    std::vector<std::wstring> options;
+    std::uint32_t exitCode;
+    std::string output;
+    std::string error;
+  };
+  const Case cases[] = {
+      {L"signal-then-outcome", 0, {L"--wait"}, 0,
+       "{\"outcome\":\"completed\",\"target\":\"Mail!App\",\"app\":\"Mail \\\"Work\\\"\"}\r\n", ""},
+      // Ended with 0 but told nothing: the sheet went without a word.
+      {L"signal", 0, {L"--wait"}, 0, "{\"outcome\":\"ended\"}\r\n", ""},
+      {L"signal", 7, {L"--wait"}, 7, "", "failed after the handover\r\n"},
+      {L"signal-then-crash", 0, {L"--wait"}, 0xC0000005u, "", "failed after the handover\r\n"},
+      // Without --wait nothing changes: 0 at the handover, nothing on standard output.
+      {L"signal-then-outcome", 0, {}, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    const BrokerRun run = Run(c.script, c.workerCode, L"failed after the handover", {10000}, c.options);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.script;
+    EXPECT_EQ(run.standardOutput, c.output) << c.script;
+    EXPECT_EQ(run.standardError, c.error) << c.script;
+  }
+}
+
+TEST_F(BrokerTest, WaitedShareThatOutlivesItsBoundIsEndedAndCountsAsEnded) {
+  const BrokerRun run = Run(L"signal-then-hang", 0, L"", {10000, 300, 200}, {L"--wait"});
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.standardOutput, "{\"outcome\":\"ended\"}\r\n");
+  EXPECT_GE(run.tookMs, 500u);
+  const UniqueHandle worker(OpenProcess(SYNCHRONIZE, FALSE, StartedWorker()));
+  EXPECT_TRUE(!worker || WaitForSingleObject(worker.Get(), 5000) == WAIT_OBJECT_0) << "the worker was left running";
 }
 
 TEST_F(BrokerTest, CrashedWorkerPassesOnItsExceptionCode) {
@@ -286,7 +343,7 @@ TEST_F(BrokerTest, WorkerKilledFromOutsidePassesOnTheKillersCode) {
     const UniqueHandle worker(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
     TerminateProcess(worker.Get(), 0x1234);
   });
-  const BrokerRun run = Run(L"hang", 0, L"", 20000);
+  const BrokerRun run = Run(L"hang", 0, L"", {20000});
   killer.join();
   EXPECT_EQ(run.exitCode, 0x1234u);
   EXPECT_EQ(run.standardError, "");

@@ -91,6 +91,7 @@ std::wstring SimSession::InstallQuibShare(bool withShareSheet) const {
   const std::wstring sim = ModuleDirectory() + L"\\quibshare_sim.dll";
   CopyFileW(QuibSharePath().c_str(), exe.c_str(), FALSE);
   CopyFileW(sim.c_str(), (folder_.Path() + L"\\Windows.Storage.dll").c_str(), FALSE);
+  CopyFileW(sim.c_str(), (folder_.Path() + L"\\Windows.Foundation.dll").c_str(), FALSE);
   const std::wstring sheet = folder_.Path() + L"\\Windows.ApplicationModel.DataTransfer.dll";
   if (withShareSheet) {
     CopyFileW(sim.c_str(), sheet.c_str(), FALSE);

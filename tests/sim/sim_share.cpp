@@ -15,6 +15,9 @@
 //   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4,
 //                          empty-request, empty-data, empty-properties (success with nothing,
 //                          recorded as "gave nothing <method>")
+//   QUIBSHARE_SIM_TARGET   the AppUserModelId ShareCompleted reports (none when unset)
+//   QUIBSHARE_SIM_APP      when set, TargetApplicationChosen is raised with this name before
+//                          the end (whatever the end)
 // Every call worth checking is appended to the record (see sim_platform.h); GetForWindow also
 // records "process <id>" of the caller.
 #include <winstring.h>
@@ -91,16 +94,43 @@ class SimWeakReference final : public ComObject<abi::IWeakReference> {
   SimDataPackage* package_;
 };
 
+class SimShareTargetInfo final : public ComObject<abi::IShareTargetInfo> {
+ public:
+  explicit SimShareTargetInfo(std::wstring id) : id_(std::move(id)) {}
+  HRESULT STDMETHODCALLTYPE get_AppUserModelId(HSTRING* value) noexcept override {
+    return WindowsCreateString(id_.data(), static_cast<UINT32>(id_.size()), value);
+  }
+  HRESULT STDMETHODCALLTYPE get_ShareProvider(IInspectable** value) noexcept override {
+    *value = nullptr;
+    return S_OK;
+  }
+
+ private:
+  std::wstring id_;
+};
+
 class SimShareCompletedEventArgs final : public ComObject<abi::IShareCompletedEventArgs> {
  public:
-  HRESULT STDMETHODCALLTYPE get_ShareTarget(IInspectable** value) noexcept override {
-    *value = nullptr;
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE get_ShareTarget(abi::IShareTargetInfo** value) noexcept override {
+    const std::wstring target = Setting(L"QUIBSHARE_SIM_TARGET");
+    *value = target.empty() ? nullptr : new SimShareTargetInfo(target);
+    return S_OK;
   }
 };
 
-class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPackage3, abi::IDataPackage4,
-                                              abi::IWeakReferenceSource> {
+class SimTargetApplicationChosenEventArgs final : public ComObject<abi::ITargetApplicationChosenEventArgs> {
+ public:
+  explicit SimTargetApplicationChosenEventArgs(std::wstring name) : name_(std::move(name)) {}
+  HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING* value) noexcept override {
+    return WindowsCreateString(name_.data(), static_cast<UINT32>(name_.size()), value);
+  }
+
+ private:
+  std::wstring name_;
+};
+
+class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPackage2, abi::IDataPackage3,
+                                              abi::IDataPackage4, abi::IWeakReferenceSource> {
  public:
   SimDataPackage(int number, bool withPackage4) : number_(number), withPackage4_(withPackage4) {}
 
@@ -172,8 +202,16 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
   HRESULT STDMETHODCALLTYPE remove_Destroyed(EventRegistrationToken) noexcept override { return Refuse(L"remove_Destroyed"); }
   HRESULT STDMETHODCALLTYPE SetData(HSTRING, IInspectable*) noexcept override { return Refuse(L"SetData"); }
   HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING, IUnknown*) noexcept override { return Refuse(L"SetDataProvider"); }
-  HRESULT STDMETHODCALLTYPE SetText(HSTRING) noexcept override { return Refuse(L"SetText"); }
-  HRESULT STDMETHODCALLTYPE SetUri(IInspectable*) noexcept override { return Refuse(L"SetUri"); }
+  HRESULT STDMETHODCALLTYPE SetText(HSTRING value) noexcept override {
+    Record(L"text " + std::to_wstring(number_) + L" " + Text(value));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetWebLink(abi::IUriRuntimeClass* value) noexcept override {
+    Record(L"weblink " + std::to_wstring(number_) + L" " + UriText(value));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetApplicationLink(abi::IUriRuntimeClass*) noexcept override { return Refuse(L"SetApplicationLink"); }
+  HRESULT STDMETHODCALLTYPE SetUri(abi::IUriRuntimeClass*) noexcept override { return Refuse(L"SetUri"); }
   HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING) noexcept override { return Refuse(L"SetHtmlFormat"); }
   HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable** value) noexcept override { *value = nullptr; return Refuse(L"get_ResourceMap"); }
   HRESULT STDMETHODCALLTYPE SetRtf(HSTRING) noexcept override { return Refuse(L"SetRtf"); }
@@ -291,12 +329,31 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
     Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" DataRequested 0 " + std::to_wstring(token.value));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(IUnknown*, EventRegistrationToken*) noexcept override {
-    Unexpected(0, L"add_TargetApplicationChosen");
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(abi::ITargetApplicationChosenHandler* handler,
+                                                        EventRegistrationToken* token) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    token->value = ++lastToken_;
+    chosenHandlers_[token->value] = ComPtr<abi::ITargetApplicationChosenHandler>::Copy(handler);
+    Record(L"add TargetApplicationChosen 0 " + std::to_wstring(token->value));
+    return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken) noexcept override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken token) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const bool known = chosenHandlers_.erase(token.value) == 1;
+    Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" TargetApplicationChosen 0 " +
+           std::to_wstring(token.value));
+    return S_OK;
+  }
+
+  void RaiseTargetApplicationChosen(const std::wstring& name) {
+    std::vector<ComPtr<abi::ITargetApplicationChosenHandler>> handlers;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      for (const auto& entry : chosenHandlers_) handlers.push_back(entry.second);
+    }
+    Record(L"chosen " + name);
+    const auto args = ComPtr<SimTargetApplicationChosenEventArgs>::Attach(new SimTargetApplicationChosenEventArgs(name));
+    for (const auto& handler : handlers) handler->Invoke(this, args.Get());
   }
 
   // Raises DataRequested with a new package numbered `number`; returns that package.
@@ -325,6 +382,7 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
   std::mutex mutex_;
   INT64 lastToken_ = 0;
   std::map<INT64, ComPtr<abi::IDataRequestedHandler>> handlers_;
+  std::map<INT64, ComPtr<abi::ITargetApplicationChosenHandler>> chosenHandlers_;
 };
 
 // One share at a time, as the real sheet shows one per window. Never destroyed: it may hold
@@ -397,6 +455,8 @@ UINT EndDelayMs() {
 
 void EndShare() {
   Sheet& sheet = CurrentSheet();
+  const std::wstring app = Setting(L"QUIBSHARE_SIM_APP");
+  if (!app.empty() && sheet.manager) sheet.manager->RaiseTargetApplicationChosen(app);
   const std::wstring end = Setting(L"QUIBSHARE_SIM_END");
   if (end.empty() || end == L"complete") {
     if (sheet.package) sheet.package->RaiseShareCompleted();
@@ -426,6 +486,7 @@ void RecordWindow(HWND window) {
   Record(std::wstring(L"window ") + title + L" class=" + windowClass +
          L" visible=" + std::to_wstring(IsWindowVisible(window) ? 1 : 0) +
          L" owned=" + std::to_wstring(GetWindow(window, GW_OWNER) != nullptr ? 1 : 0) +
+         L" at=" + std::to_wstring(bounds.left) + L"," + std::to_wstring(bounds.top) +
          L" size=" + std::to_wstring(bounds.right - bounds.left) + L"x" + std::to_wstring(bounds.bottom - bounds.top) +
          L" exstyle=" + Hex(static_cast<HRESULT>(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) +
          L" style=" + Hex(static_cast<HRESULT>(GetWindowLongW(window, GWL_STYLE) & (WS_POPUP | WS_CHILD))));

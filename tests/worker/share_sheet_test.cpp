@@ -93,16 +93,16 @@ TEST_F(ShareSheet, SheetReceivesTheTitleAndOneReadOnlyItem) {
   ASSERT_EQ(result.exitCode, 0u);
   EXPECT_EQ(sim_.Record(L"window"),
             std::vector<std::wstring>{L"window QuibShareOwnerWindow class=Static visible=1 owned=0 "
-                                      L"size=1x1 exstyle=00000080 style=80000000"});
+                                      L"at=0,0 size=1x1 exstyle=00000080 style=80000000"});
   EXPECT_EQ(sim_.Record(L"title"), std::vector<std::wstring>{L"title 1 report.final.pdf"});
   EXPECT_EQ(sim_.Record(L"SetStorageItems"),
             std::vector<std::wstring>{L"SetStorageItemsReadOnly 1 " + file_});
   EXPECT_EQ(sim_.Record(L"unexpected"), std::vector<std::wstring>{});
   EXPECT_EQ(sim_.Record(L"handled"), std::vector<std::wstring>{L"handled 1 00000000"});
-  // DataRequested goes first, then the package's subscriptions, newest first.
+  // The manager's subscriptions go first, then the package's, newest first.
   const std::vector<std::wstring> removals = sim_.Record(L"remove");
-  EXPECT_EQ(removals, (std::vector<std::wstring>{L"remove DataRequested 0 1", L"remove ShareCanceled 1 2",
-                                                 L"remove ShareCompleted 1 1"}));
+  EXPECT_EQ(removals, (std::vector<std::wstring>{L"remove TargetApplicationChosen 0 2", L"remove DataRequested 0 1",
+                                                 L"remove ShareCanceled 1 2", L"remove ShareCompleted 1 1"}));
 }
 
 TEST_F(ShareSheet, SecondRequestLeavesOnlyTheNewestPackageSubscribed) {
@@ -114,7 +114,8 @@ TEST_F(ShareSheet, SecondRequestLeavesOnlyTheNewestPackageSubscribed) {
   while (secondHandled < record.size() && record[secondHandled] != L"handled 2 00000000") ++secondHandled;
   ASSERT_LT(secondHandled, record.size());
   EXPECT_EQ(sim_.Subscribed(secondHandled + 1),
-            (std::vector<std::wstring>{L"DataRequested 0 1", L"ShareCanceled 2 2", L"ShareCompleted 2 1"}));
+            (std::vector<std::wstring>{L"DataRequested 0 1", L"ShareCanceled 2 2", L"ShareCompleted 2 1",
+                                       L"TargetApplicationChosen 0 2"}));
   EXPECT_EQ(sim_.Record(L"title"), (std::vector<std::wstring>{L"title 1 report.final.pdf",
                                                               L"title 2 report.final.pdf"}));
   EXPECT_EQ(sim_.Subscribed(), std::vector<std::wstring>{});

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "harness/sim_session.h"
@@ -21,11 +22,12 @@ using std::chrono::milliseconds;
 class SharePlatform : public ::testing::Test {
  protected:
   ShareResult Share(std::function<void()> onReady = nullptr, milliseconds sharingBound = std::chrono::minutes(1)) {
-    return WindowsSharePlatform(sharingBound).ShareFile(file_, std::move(onReady));
+    return WindowsSharePlatform(sharingBound).ShareFile(content_, std::move(onReady));
   }
 
   test::SimSession sim_{test::SimScope::ThisProcess};
   std::wstring file_ = sim_.Folder().WriteFile(L"a.txt");
+  ShareContent content_{{file_}, L"", L"", L"", std::nullopt};
 };
 
 TEST_F(SharePlatform, DestroysOnReadyOnEveryPath) {
@@ -113,11 +115,13 @@ TEST_F(SharePlatform, TwoHundredSharesLeakNothing) {
 }
 
 std::string Describe(const ShareResult& result) {
-  char text[48] = {};
-  std::snprintf(text, sizeof text, "failure %d code %08lX", static_cast<int>(result.failure),
-                static_cast<unsigned long>(result.code));
-  return text;
+  char text[64] = {};
+  std::snprintf(text, sizeof text, "failure %d code %08lX end %d ", static_cast<int>(result.failure),
+                static_cast<unsigned long>(result.code), static_cast<int>(result.outcome.end));
+  const std::wstring names = result.outcome.target + L"|" + result.outcome.app;
+  return text + std::string(names.begin(), names.end());
 }
+
 
 // The sheet may ask inside Show and Show fail afterwards; a request may fail. Only the sheet
 // having the file counts as shared; a failed request is told at once with its own code.
@@ -145,7 +149,8 @@ TEST_F(SharePlatform, AFailedShowOrRequestEndsTheShareAsTheSheetLeftIt) {
     const ShareResult result = Share([&ready] { ++ready; });
     const auto took = std::chrono::steady_clock::now() - start;
     const std::wstring name = std::wstring(c.request) + L" " + c.fail;
-    EXPECT_EQ(Describe(result), Describe({c.failure, c.code})) << std::string(name.begin(), name.end());
+    EXPECT_EQ(static_cast<int>(result.failure), static_cast<int>(c.failure)) << std::string(name.begin(), name.end());
+    EXPECT_EQ(result.code, c.code) << std::string(name.begin(), name.end());
     EXPECT_EQ(ready, c.failure == Failure::None ? 1 : 0);
     EXPECT_LT(took, std::chrono::seconds(5)) << "a failed request must not wait for the deadline";
   }
@@ -159,12 +164,83 @@ TEST_F(SharePlatform, ShareWithoutAnEndEventEndsAtItsBound) {
   const auto start = std::chrono::steady_clock::now();
   const ShareResult result = Share(nullptr, milliseconds(400));
   const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(Describe(result), Describe(ShareResult::Shared()));
+  EXPECT_EQ(Describe(result), Describe(ShareResult::Shared({ShareEnd::Ended, L"", L""})));
   EXPECT_GE(took, milliseconds(400));
   EXPECT_LT(took, std::chrono::seconds(5));
   EXPECT_EQ(sim_.Record(L"complete"), std::vector<std::wstring>{});
-  EXPECT_EQ(sim_.Record(L"remove"), (std::vector<std::wstring>{L"remove DataRequested 0 1", L"remove ShareCanceled 1 2",
-                                                                L"remove ShareCompleted 1 1"}));
+  EXPECT_EQ(sim_.Record(L"remove"),
+            (std::vector<std::wstring>{L"remove TargetApplicationChosen 0 2", L"remove DataRequested 0 1",
+                                       L"remove ShareCanceled 1 2", L"remove ShareCompleted 1 1"}));
+}
+
+// How the share ended, as the sheet told it: completion with its target, cancellation, or the
+// sheet going away without a word; the chosen app whenever the sheet named one.
+TEST_F(SharePlatform, TellsHowTheShareEnded) {
+  struct Case {
+    const wchar_t* end;
+    const wchar_t* target;
+    const wchar_t* app;
+    ShareOutcome outcome;
+  };
+  const Case cases[] = {
+      {L"complete", L"Mail_8wekyb3d8bbwe!App", L"Mail", {ShareEnd::Completed, L"Mail_8wekyb3d8bbwe!App", L"Mail"}},
+      {L"complete", L"", L"", {ShareEnd::Completed, L"", L""}},
+      {L"cancel", L"", L"Mail", {ShareEnd::Canceled, L"", L"Mail"}},
+      {L"destroy-window", L"", L"Nearby sharing", {ShareEnd::Ended, L"", L"Nearby sharing"}},
+      {L"quit", L"", L"", {ShareEnd::Ended, L"", L""}},
+  };
+  for (const Case& c : cases) {
+    sim_.Set(L"END", c.end);
+    sim_.Set(L"TARGET", c.target);
+    sim_.Set(L"APP", c.app);
+    EXPECT_EQ(Describe(Share()), Describe(ShareResult::Shared(c.outcome))) << c.end;
+  }
+  EXPECT_EQ(sim_.Subscribed(), std::vector<std::wstring>{});
+}
+
+// The link is made before Show; one the platform will not take is the host's mistake.
+TEST_F(SharePlatform, ALinkThePlatformRefusesIsRejectedBeforeTheSheet) {
+  struct Case {
+    const wchar_t* url;
+    const wchar_t* fail;
+    ShareResult::Failure failure;
+    HRESULT code;
+  };
+  const Case cases[] = {
+      {L"https://example.com/", L"", ShareResult::Failure::None, S_OK},
+      {L"https:/example.com", L"", ShareResult::Failure::WebLink, E_INVALIDARG},
+      {L"https://example.com/", L"createuri:80070057", ShareResult::Failure::WebLink, E_INVALIDARG},
+  };
+  for (const Case& c : cases) {
+    sim_.ClearRecord();
+    sim_.Set(L"FAIL", c.fail);
+    content_.url = c.url;
+    const ShareResult result = Share();
+    EXPECT_EQ(static_cast<int>(result.failure), static_cast<int>(c.failure)) << c.url;
+    EXPECT_EQ(result.code, c.code) << c.url;
+    EXPECT_EQ(sim_.Record(L"show").size(), c.failure == ShareResult::Failure::None ? 1u : 0u) << c.url;
+  }
+}
+
+// The owner window sits at the centre of the host's rectangle, so the sheet opens over the host.
+TEST_F(SharePlatform, OwnerWindowGoesToTheCentreOfTheAnchor) {
+  struct Case {
+    std::optional<Anchor> anchor;
+    const wchar_t* at;
+  };
+  const Case cases[] = {
+      {std::nullopt, L" at=0,0 "},
+      {Anchor{100, 200, 51, 41}, L" at=125,220 "},
+      {Anchor{-1920, -300, 1920, 1080}, L" at=-960,240 "},
+  };
+  for (const Case& c : cases) {
+    sim_.ClearRecord();
+    content_.anchor = c.anchor;
+    ASSERT_EQ(Share().code, S_OK);
+    const std::vector<std::wstring> windows = sim_.Record(L"window ");
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_NE(windows.front().find(c.at), std::wstring::npos) << windows.front();
+  }
 }
 
 }  // namespace
