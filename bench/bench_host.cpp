@@ -92,7 +92,10 @@ double LinuxCpuMs(const std::string& linuxPid) {
   if (linuxPid.empty() || linuxPid == "0") return 0;
   std::ifstream stat("Z:\\proc\\" + linuxPid + "\\stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  // A process that has gone, or a pid that was not found, has no times to read.
+  const std::size_t name = text.rfind(')');
+  if (name == std::string::npos || name + 2 > text.size()) return 0;
+  std::istringstream fields(text.substr(name + 2));
   std::string field;
   unsigned long long utime = 0, stime = 0;
   for (int i = 3; fields >> field; ++i) {
