@@ -3,11 +3,14 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "handoff/handoff_channel.h"
 #include "support/diagnostics.h"
 #include "support/exit_codes.h"
+#include "support/outcome.h"
 #include "support/unique_resource.h"
 
 namespace quibshare {
@@ -48,6 +51,26 @@ std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATIO
   }
 }
 
+std::uint32_t WaitForShareEnd(HANDLE block, const PROCESS_INFORMATION& worker, ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+  if (WaitForSingleObject(worker.hProcess, left) == WAIT_OBJECT_0) {
+    DWORD code = ExitFailure;
+    if (!GetExitCodeProcess(worker.hProcess, &code)) code = ExitFailure;
+    if (code != 0) {
+      RelayReason(block);
+      return code;
+    }
+  } else {
+    // Past its own bound the worker should have ended: the share is over as far as anyone knows.
+    TerminateProcess(worker.hProcess, ExitFailure);
+    WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+  }
+  // A worker that left no outcome saw the sheet go without a word.
+  WriteStandardOutput(FormatOutcomeLine(ReadOutcome(block).value_or(ShareOutcome{})));
+  return ExitSuccess;
+}
+
 std::wstring QuoteArgument(std::wstring_view argument) {
   std::wstring quoted = L"\"";
   std::size_t backslashes = 0;
@@ -70,12 +93,12 @@ std::wstring QuoteArgument(std::wstring_view argument) {
   return quoted;
 }
 
-std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ArgumentList& arguments,
+std::wstring BuildWorkerCommandLine(std::wstring_view modulePath, const ShareRequest& request,
                                     std::wstring_view eventName) {
   std::wstring commandLine = QuoteArgument(modulePath);
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
+  for (const std::wstring& argument : RequestArguments(request)) {
     commandLine += L' ';
-    commandLine += QuoteArgument(arguments[i]);
+    commandLine += QuoteArgument(argument);
   }
   commandLine += L" --ui-ready-event ";
   commandLine += QuoteArgument(eventName);
@@ -89,15 +112,28 @@ BOOL CALLBACK FindWorkerWindowProc(HWND window, LPARAM search) {
   if (processId != record.processId) return TRUE;
   if (!IsWindowVisible(window)) return TRUE;
   if (GetWindow(window, GW_OWNER) != nullptr) return TRUE;
-  // The worker shows its owner window before the sheet is even asked for.
-  if (IsOwnerWindow(window)) return TRUE;
+  if (!IsShareUiWindow(window)) return TRUE;
   record.found = true;
   return FALSE;
 }
 
-std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& deadlineMs) {
-  if (const std::optional<std::wstring> failure = CheckInput(arguments)) {
-    WriteDiagnostic(*failure, DiagnosticLimit);
+bool IsShareUiWindow(HWND window, ReadClassName readClassName) {
+  // One unit more than the name, so that a longer name is never cut down to a match.
+  constexpr int Capacity = static_cast<int>(std::size(OwnerWindowClass)) + 1;
+  wchar_t className[Capacity] = {};
+  // Another process's window: this reads the registered name and sends the window no message,
+  // so a hung worker cannot stall the broker here. The title is not looked at: GetWindowTextW
+  // answers 0 both for an empty title and for a window that is gone.
+  const int length = readClassName(window, className, Capacity);
+  if (length <= 0) return false;
+  return CompareStringOrdinal(className, length, OwnerWindowClass, -1, TRUE) != CSTR_EQUAL;
+}
+
+std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines) {
+  std::wstring failure;
+  const ValidatedInput input = ValidateInput(arguments, &failure);
+  if (!input.valid) {
+    WriteDiagnostic(failure, DiagnosticLimit);
     return ExitInputRejected;
   }
 
@@ -116,7 +152,12 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& dead
   const DWORD length = GetModuleFileNameW(nullptr, modulePath.data(), ModulePathCapacity);
   if (length == 0 || length >= ModulePathCapacity) return ExitFailure;
   std::wstring commandLine =
-      BuildWorkerCommandLine(std::wstring_view(modulePath.data(), length), arguments, eventName);
+      BuildWorkerCommandLine(std::wstring_view(modulePath.data(), length), input.request, eventName);
+  // The host's line fitted; ours adds the module path and the event name.
+  if (commandLine.size() >= CommandLineCapacity) {
+    WriteDiagnostic(std::wstring(InputFailurePrefix) + L"the command line is too long", DiagnosticLimit);
+    return ExitInputRejected;
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -134,8 +175,13 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const std::uint32_t& dead
     TerminateProcess(worker.hProcess, ExitFailure);
     return ExitFailure;
   }
-  const ULONGLONG deadline = GetTickCount64() + deadlineMs;
-  return WaitForWorker(event.Get(), block.Get(), worker, deadline);
+  const ULONGLONG deadline = GetTickCount64() + deadlines.brokerMs;
+  const std::uint32_t handedOver = WaitForWorker(event.Get(), block.Get(), worker, deadline);
+  if (handedOver != ExitSuccess || !input.request.wait) return handedOver;
+  // The worker ends the share by itself at its bound; the margin covers its clean-up.
+  const ULONGLONG shareDeadline =
+      GetTickCount64() + ULONGLONG{deadlines.sharingBoundMs} + deadlines.shareEndMarginMs;
+  return WaitForShareEnd(block.Get(), worker, shareDeadline);
 }
 
 }  // namespace quibshare

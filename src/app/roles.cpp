@@ -23,7 +23,7 @@ std::uint32_t RunProcess(const wchar_t* commandLine) noexcept {
       [commandLine] {
         const std::optional<ArgumentList> arguments = SplitCommandLine(commandLine);
         if (!arguments) return ExitInputRejected;
-        return DispatchRole(*arguments, BrokerDeadlineMs);
+        return DispatchRole(*arguments, Deadlines{});
       },
       [](const std::wstring& text) { WriteDiagnostic(text, DiagnosticLimit); });
 }
@@ -59,19 +59,23 @@ std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine) {
 }
 
 bool IsWorkerInvocation(const ArgumentList& arguments) {
-  return arguments.size() == 5 && arguments[3] == L"--ui-ready-event";
+  const std::size_t count = arguments.size();
+  if (count < 5 || arguments[count - 2] != L"--ui-ready-event") return false;
+  if (count == 5) return true;
+  const ArgumentList request(arguments.begin(), arguments.end() - 2);
+  return ParseRequest(request, nullptr).has_value();
 }
 
-std::uint32_t DispatchRole(ArgumentList arguments, const std::uint32_t& brokerDeadlineMs) {
-  if (!IsWorkerInvocation(arguments)) return RunBroker(arguments, brokerDeadlineMs);
-  return RunWorkerRole(std::move(arguments));
+std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines) {
+  if (!IsWorkerInvocation(arguments)) return RunBroker(arguments, deadlines);
+  return RunWorkerRole(std::move(arguments), deadlines);
 }
 
-std::uint32_t RunWorkerRole(ArgumentList arguments) {
-  const std::wstring eventName = arguments[4];
+std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines) {
+  const std::wstring eventName = arguments.back();
   const UniqueHandle event = OpenHandoffEvent(eventName);
-  // The event name must never reach input validation.
-  arguments.resize(3);
+  // The option and the event name must never reach input validation.
+  arguments.resize(arguments.size() - 2);
   if (!event) {
     ReportWorkerFailure(eventName, L"The UI worker could not open the handoff event.");
     return ExitInputRejected;
@@ -84,8 +88,9 @@ std::uint32_t RunWorkerRole(ArgumentList arguments) {
   return ContainEscapes(
       [&] {
         const std::function<void(const std::wstring&)> onFailure = MakeOnFailure(eventName);
-        WindowsSharePlatform platform;
-        return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure);
+        const std::function<void(const ShareOutcome&)> onOutcome = MakeOnOutcome(eventName);
+        WindowsSharePlatform platform(std::chrono::milliseconds(deadlines.sharingBoundMs));
+        return RunUiWorker(arguments, platform, MakeOnReady(event.Get()), onFailure, onOutcome);
       },
       [&eventName](const std::wstring& text) { ReportWorkerFailure(eventName, text); });
 }

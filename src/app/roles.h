@@ -13,6 +13,18 @@ namespace quibshare {
 
 // The whole budget the broker gives its worker, counted from the worker's resumption.
 inline constexpr std::uint32_t BrokerDeadlineMs = 35000;
+// How long the worker keeps a share going after the sheet took the files. The sheet tells no end
+// after "Copy link", and an unbounded wait would leave the worker running until sign-out.
+inline constexpr std::uint32_t SharingBoundMs = 10 * 60 * 1000;
+// How much longer than that a broker waiting for the end of a share gives the worker to end.
+inline constexpr std::uint32_t ShareEndMarginMs = 30000;
+
+// The roles' time limits, fixed by the entry and lent to the role it runs.
+struct Deadlines {
+  std::uint32_t brokerMs = BrokerDeadlineMs;
+  std::uint32_t sharingBoundMs = SharingBoundMs;
+  std::uint32_t shareEndMarginMs = ShareEndMarginMs;
+};
 
 // The whole process: split `commandLine`, run the role it asks for, and return the exit code.
 // Nothing escapes it (see ContainEscapes).
@@ -28,13 +40,16 @@ std::uint32_t ContainEscapes(const std::function<std::uint32_t()>& role,
 // CommandLineToArgvW's split; nothing when it fails.
 std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine);
 
-// Exactly five entries with entry 3 equal to "--ui-ready-event" (case-sensitive).
+// A host's request followed by "--ui-ready-event" (case-sensitive) and the event name. With five
+// entries only the option's place is looked at, as ever; a longer line must also read as a
+// request before the option, so that no host's line is taken for a worker's: in
+// `--input a --title --ui-ready-event --wait` the option is a title.
 bool IsWorkerInvocation(const ArgumentList& arguments);
 
 // Runs the worker or the broker and returns the process exit code.
-std::uint32_t DispatchRole(ArgumentList arguments, const std::uint32_t& brokerDeadlineMs);
+std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines);
 
-// The worker's start-up: open the handoff event, check the input, share.
-std::uint32_t RunWorkerRole(ArgumentList arguments);
+// The worker's start-up: open the handoff event named last, check the request before it, share.
+std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines);
 
 }  // namespace quibshare

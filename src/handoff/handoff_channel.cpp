@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 #include "support/diagnostics.h"
 
@@ -31,17 +30,61 @@ UniqueHandle OpenHandoffEvent(const std::wstring& eventName) {
   return UniqueHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName.c_str()));
 }
 
-bool WriteReason(const std::wstring& eventName, std::wstring_view text) {
+namespace {
+
+// The worker's writable view of the block; empty when the broker has closed it.
+UniqueView OpenBlockForWriting(const std::wstring& eventName) {
   const UniqueHandle block(
       OpenFileMappingW(FILE_MAP_WRITE, FALSE, MakeReasonBlockName(eventName).c_str()));
-  if (!block) return false;
-  const UniqueView view(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+  if (!block) return UniqueView();
+  return UniqueView(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+}
+
+}  // namespace
+
+bool WriteReason(const std::wstring& eventName, std::wstring_view text) {
+  const UniqueView view = OpenBlockForWriting(eventName);
   if (!view) return false;
   const std::size_t units = std::min(text.size(), ReasonCapacity);
   auto* target = static_cast<wchar_t*>(view.Get());
   std::memcpy(target, text.data(), units * sizeof(wchar_t));
   target[units] = L'\0';
   return true;
+}
+
+bool WriteOutcome(const std::wstring& eventName, const ShareOutcome& outcome) {
+  const UniqueView view = OpenBlockForWriting(eventName);
+  if (!view) return false;
+  wchar_t* const record = static_cast<wchar_t*>(view.Get()) + OutcomeOffset;
+  const std::size_t targetUnits = std::min(outcome.target.size(), OutcomeTextCapacity);
+  const std::size_t appUnits = std::min(outcome.app.size(), OutcomeTextCapacity);
+  std::memcpy(record + 3, outcome.target.data(), targetUnits * sizeof(wchar_t));
+  std::memcpy(record + 3 + targetUnits, outcome.app.data(), appUnits * sizeof(wchar_t));
+  record[1] = static_cast<wchar_t>(targetUnits);
+  record[2] = static_cast<wchar_t>(appUnits);
+  // Last, so that a record marked as told is whole.
+  record[0] = static_cast<wchar_t>(static_cast<int>(outcome.end) + 1);
+  return true;
+}
+
+std::optional<ShareOutcome> ReadOutcome(HANDLE block) {
+  if (block == nullptr) return std::nullopt;
+  const UniqueView view(MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0));
+  if (!view) return std::nullopt;
+  const wchar_t* const record = static_cast<const wchar_t*>(view.Get()) + OutcomeOffset;
+  ShareOutcome outcome;
+  switch (record[0]) {
+    case 1 + static_cast<int>(ShareEnd::Completed): outcome.end = ShareEnd::Completed; break;
+    case 1 + static_cast<int>(ShareEnd::Canceled): outcome.end = ShareEnd::Canceled; break;
+    case 1 + static_cast<int>(ShareEnd::Ended): outcome.end = ShareEnd::Ended; break;
+    default: return std::nullopt;
+  }
+  // Lengths beyond the capacity come from no writer of ours: never read past the record.
+  const std::size_t targetUnits = std::min<std::size_t>(record[1], OutcomeTextCapacity);
+  const std::size_t appUnits = std::min<std::size_t>(record[2], OutcomeTextCapacity);
+  outcome.target.assign(record + 3, targetUnits);
+  outcome.app.assign(record + 3 + targetUnits, appUnits);
+  return outcome;
 }
 
 std::wstring ReadReason(HANDLE block) {
@@ -52,19 +95,6 @@ std::wstring ReadReason(HANDLE block) {
   // The writer's terminator may be missing (a full block, or a foreign writer): stop at the capacity.
   const std::size_t units = std::find(text, text + ReasonCapacity, L'\0') - text;
   return std::wstring(text, units);
-}
-
-bool IsOwnerWindow(HWND window) {
-  // One unit more than either name, so a longer name is never cut down to a match.
-  constexpr int Capacity = static_cast<int>(std::size(OwnerWindowTitle)) + 1;
-  wchar_t className[Capacity] = {};
-  wchar_t title[Capacity] = {};
-  const int classLength = GetClassNameW(window, className, Capacity);
-  // Another process's window: this reads the stored title and sends it no message, so a hung
-  // worker cannot stall the broker here.
-  const int titleLength = GetWindowTextW(window, title, Capacity);
-  return CompareStringOrdinal(className, classLength, OwnerWindowClass, -1, TRUE) == CSTR_EQUAL &&
-         std::wstring_view(title, static_cast<std::size_t>(titleLength)) == OwnerWindowTitle;
 }
 
 void ReportWorkerFailure(const std::wstring& eventName, const std::wstring& text) {
@@ -78,6 +108,10 @@ std::function<void()> MakeOnReady(HANDLE event) {
 
 std::function<void(const std::wstring&)> MakeOnFailure(const std::wstring& eventName) {
   return [&eventName](const std::wstring& text) { ReportWorkerFailure(eventName, text); };
+}
+
+std::function<void(const ShareOutcome&)> MakeOnOutcome(const std::wstring& eventName) {
+  return [&eventName](const ShareOutcome& outcome) { WriteOutcome(eventName, outcome); };
 }
 
 }  // namespace quibshare

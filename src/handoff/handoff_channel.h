@@ -1,21 +1,29 @@
-// The two named kernel objects broker and worker share: a manual-reset "ready" event and a
-// 514-byte shared-memory block holding the worker's latest failure text. Main thread.
+// The two named kernel objects broker and worker share: a manual-reset "ready" event and a small
+// shared-memory block holding the worker's latest failure text and, once a share has ended, how
+// it ended. Main thread.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "support/outcome.h"
 #include "support/unique_resource.h"
 
 namespace quibshare {
 
 // Code units of text the block holds; a zero code unit follows them.
 inline constexpr std::size_t ReasonCapacity = 256;
-inline constexpr DWORD ReasonBlockBytes = (ReasonCapacity + 1) * sizeof(wchar_t);
+// Behind the reason text, in code units: how the share ended (0 not told, then ShareEnd + 1),
+// the target's length, the app name's length, then the target and the app name, each cut to
+// OutcomeTextCapacity. A fresh block reads as "not told".
+inline constexpr std::size_t OutcomeOffset = ReasonCapacity + 1;
+inline constexpr std::size_t OutcomeTextCapacity = 256;
+inline constexpr DWORD ReasonBlockBytes = (OutcomeOffset + 3 + 2 * OutcomeTextCapacity) * sizeof(wchar_t);
 
 // "Local\QuibPluginUi-" followed by the braced GUID text.
 std::wstring MakeHandoffEventName(std::wstring_view guidText);
@@ -29,22 +37,27 @@ UniqueHandle CreateReasonBlock(const std::wstring& eventName);
 UniqueHandle OpenHandoffEvent(const std::wstring& eventName);
 
 // The worker's owner window. The broker must not take it for the share UI: the worker shows it
-// before it even looks for the share service.
+// before it even looks for the share service. No other window of the worker has this class.
 inline constexpr wchar_t OwnerWindowClass[] = L"STATIC";
 inline constexpr wchar_t OwnerWindowTitle[] = L"QuibShareOwnerWindow";
-// Whether `window` has the owner window's class (any case, as class names go) and title.
-bool IsOwnerWindow(HWND window);
 
 // Stores the first ReasonCapacity code units of text; false when the block is not there.
 bool WriteReason(const std::wstring& eventName, std::wstring_view text);
 // The block's text, never reading past ReasonCapacity code units; empty when unreadable.
 std::wstring ReadReason(HANDLE block);
 
+// Worker side, once the share has ended: stores how; false when the block is not there (the
+// broker has stopped listening).
+bool WriteOutcome(const std::wstring& eventName, const ShareOutcome& outcome);
+// Broker side, after the worker has ended: what it stored; nothing when it stored nothing.
+std::optional<ShareOutcome> ReadOutcome(HANDLE block);
+
 // Stores the text in the reason block, then writes it to standard error.
 void ReportWorkerFailure(const std::wstring& eventName, const std::wstring& text);
 
-// The worker's two callbacks. `event` and `eventName` must outlive what these return.
+// The worker's callbacks. `event` and `eventName` must outlive what these return.
 std::function<void()> MakeOnReady(HANDLE event);
 std::function<void(const std::wstring&)> MakeOnFailure(const std::wstring& eventName);
+std::function<void(const ShareOutcome&)> MakeOnOutcome(const std::wstring& eventName);
 
 }  // namespace quibshare

@@ -11,25 +11,59 @@ namespace quibshare {
 
 namespace {
 
-// Sets the shared flag when the sheet reports the share completed or canceled. Holds its own
-// share of the flag: it may be called after ShareFile has returned.
+// Reads the target the sheet reports; none when it gives none or cannot say.
+std::wstring ShareTargetOf(abi::IShareCompletedEventArgs* args) {
+  if (args == nullptr) return {};
+  ComPtr<abi::IShareTargetInfo> target;
+  if (FAILED(args->get_ShareTarget(target.Put())) || !target) return {};
+  UniqueHString id;
+  if (FAILED(target->get_AppUserModelId(id.Put()))) return {};
+  return std::wstring(HStringText(id.Get()));
+}
+
+// Reports the end of the share when the sheet says the share completed or was canceled. Holds
+// its own share of the state: it may be called after ShareFile has returned.
 class ShareFinishedHandler final
     : public ComObject<abi::IShareCompletedHandler, abi::IShareCanceledHandler> {
  public:
-  explicit ShareFinishedHandler(std::shared_ptr<std::atomic<bool>> shareFinished)
-      : shareFinished_(std::move(shareFinished)) {}
+  explicit ShareFinishedHandler(std::shared_ptr<ShareEndState> shareEnd) : shareEnd_(std::move(shareEnd)) {}
 
-  HRESULT STDMETHODCALLTYPE Invoke(abi::IDataPackage*, abi::IShareCompletedEventArgs*) noexcept override {
-    shareFinished_->exchange(true);
+  HRESULT STDMETHODCALLTYPE Invoke(abi::IDataPackage*, abi::IShareCompletedEventArgs* args) noexcept override {
+    std::wstring target;
+    try {
+      target = ShareTargetOf(args);
+    } catch (...) {
+      // The share completed all the same; only its target is unknown.
+    }
+    shareEnd_->Finish(ShareEnd::Completed, std::move(target));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(abi::IDataPackage*, IInspectable*) noexcept override {
-    shareFinished_->exchange(true);
+    shareEnd_->Finish(ShareEnd::Canceled, {});
     return S_OK;
   }
 
  private:
-  std::shared_ptr<std::atomic<bool>> shareFinished_;
+  std::shared_ptr<ShareEndState> shareEnd_;
+};
+
+class TargetChosenHandler final : public ComObject<abi::ITargetApplicationChosenHandler> {
+ public:
+  explicit TargetChosenHandler(std::shared_ptr<ShareEndState> shareEnd) : shareEnd_(std::move(shareEnd)) {}
+
+  HRESULT STDMETHODCALLTYPE Invoke(abi::IDataTransferManager*, abi::ITargetApplicationChosenEventArgs* args) noexcept override {
+    UniqueHString name;
+    if (args == nullptr || FAILED(args->get_ApplicationName(name.Put()))) return S_OK;
+    try {
+      shareEnd_->ChooseApplication(std::wstring(HStringText(name.Get())));
+    } catch (...) {
+      // Too little memory for the name: the outcome goes without it.
+    }
+    return S_OK;
+  }
+
+ private:
+  std::shared_ptr<ShareEndState> shareEnd_;
 };
 
 class DataRequestHandler final : public ComObject<abi::IDataRequestedHandler> {
@@ -45,49 +79,51 @@ class DataRequestHandler final : public ComObject<abi::IDataRequestedHandler> {
   DataRequestBinding binding_;
 };
 
-// The one-item list SetStorageItems iterates, and its iterator.
+using StorageItems = std::vector<ComPtr<abi::IStorageItem>>;
+
+// The list SetStorageItems iterates, and its iterator; both share the items.
 class StorageItemIterator final : public ComObject<abi::IIteratorStorageItem> {
  public:
-  explicit StorageItemIterator(ComPtr<abi::IStorageItem> item) : item_(std::move(item)) {}
+  explicit StorageItemIterator(std::shared_ptr<const StorageItems> items) : items_(std::move(items)) {}
 
   HRESULT STDMETHODCALLTYPE get_Current(abi::IStorageItem** current) noexcept override {
     *current = nullptr;
-    if (done_) return static_cast<HRESULT>(0x8000000B);  // E_BOUNDS
-    *current = ComPtr<abi::IStorageItem>(item_).Detach();
+    const std::size_t at = next_.load();
+    if (at >= items_->size()) return static_cast<HRESULT>(0x8000000B);  // E_BOUNDS
+    *current = ComPtr<abi::IStorageItem>((*items_)[at]).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_HasCurrent(boolean* hasCurrent) noexcept override {
-    *hasCurrent = !done_;
+    *hasCurrent = next_.load() < items_->size();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE MoveNext(boolean* hasCurrent) noexcept override {
-    done_ = true;
-    *hasCurrent = false;
+    std::size_t at = next_.load();
+    if (at < items_->size()) at = ++next_;
+    *hasCurrent = at < items_->size();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetMany(UINT32 capacity, abi::IStorageItem** items, UINT32* actual) noexcept override {
     *actual = 0;
-    if (capacity > 0 && !done_) {
-      items[0] = ComPtr<abi::IStorageItem>(item_).Detach();
-      *actual = 1;
-      done_ = true;
+    for (std::size_t at = next_.load(); *actual < capacity && at < items_->size(); at = ++next_) {
+      items[(*actual)++] = ComPtr<abi::IStorageItem>((*items_)[at]).Detach();
     }
     return S_OK;
   }
 
  private:
-  ComPtr<abi::IStorageItem> item_;
-  std::atomic<bool> done_{false};
+  std::shared_ptr<const StorageItems> items_;
+  std::atomic<std::size_t> next_{0};
 };
 
 class StorageItemList final : public ComObject<abi::IIterableStorageItem> {
  public:
-  explicit StorageItemList(ComPtr<abi::IStorageItem> item) : item_(std::move(item)) {}
+  explicit StorageItemList(std::shared_ptr<const StorageItems> items) : items_(std::move(items)) {}
 
   HRESULT STDMETHODCALLTYPE First(abi::IIteratorStorageItem** first) noexcept override {
     *first = nullptr;
     try {
-      *first = new StorageItemIterator(item_);
+      *first = new StorageItemIterator(items_);
       return S_OK;
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
@@ -95,7 +131,7 @@ class StorageItemList final : public ComObject<abi::IIterableStorageItem> {
   }
 
  private:
-  ComPtr<abi::IStorageItem> item_;
+  std::shared_ptr<const StorageItems> items_;
 };
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -119,13 +155,13 @@ std::size_t RootNameLength(std::wstring_view path) {
 
 // Subscribes a new ShareFinishedHandler to one of the package's end-of-share events.
 EventRegistration SubscribeShareFinished(const ComPtr<abi::IDataPackage>& package,
-                                         const std::shared_ptr<std::atomic<bool>>& shareFinished,
+                                         const std::shared_ptr<ShareEndState>& shareEnd,
                                          EventRegistration::Event event) {
   ComPtr<abi::IWeakReferenceSource> source;
   ThrowIfFailedOrEmpty(package.As(source), source);
   ComPtr<abi::IWeakReference> weak;
   ThrowIfFailedOrEmpty(source->GetWeakReference(weak.Put()), weak);
-  const auto handler = ComPtr<ShareFinishedHandler>::Attach(new ShareFinishedHandler(shareFinished));
+  const auto handler = ComPtr<ShareFinishedHandler>::Attach(new ShareFinishedHandler(shareEnd));
   EventRegistrationToken token{};
   if (event == EventRegistration::Event::ShareCompleted) {
     ComPtr<abi::IDataPackage3> events;
@@ -183,7 +219,8 @@ std::wstring_view FileNameComponent(std::wstring_view path) noexcept {
 }
 
 void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept {
-  // The sheet only learns that the data did not come; ShareFile's wait reports it.
+  // The sheet only learns that the data did not come; ShareFile's wait reports the code at once.
+  HRESULT failure = S_OK;
   try {
     if (args == nullptr) ThrowHResult(E_POINTER);
     ComPtr<abi::IDataRequest> request;
@@ -192,26 +229,85 @@ void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEve
     ThrowIfFailedOrEmpty(request->get_Data(package.Put()), package);
     ComPtr<abi::IDataPackagePropertySet> properties;
     ThrowIfFailedOrEmpty(package->get_Properties(properties.Put()), properties);
-    ThrowIfFailed(properties->put_Title(MakeHString(FileNameComponent(binding.path)).Get()));
+    ThrowIfFailed(properties->put_Title(MakeHString(binding.title).Get()));
+    if (!binding.text.empty()) ThrowIfFailed(package->SetText(MakeHString(binding.text).Get()));
+    if (binding.webLink) {
+      ComPtr<abi::IDataPackage2> links;
+      ThrowIfFailedOrEmpty(package.As(links), links);
+      ThrowIfFailed(links->SetWebLink(binding.webLink.Get()));
+    }
 
-    ComPtr<abi::IStorageItem> item;
-    ThrowIfFailedOrEmpty(binding.storageFile.As(item), item);
-    const auto items = ComPtr<StorageItemList>::Attach(new StorageItemList(std::move(item)));
-    ThrowIfFailed(package->SetStorageItemsReadOnly(items.Get()));
+    auto items = std::make_shared<StorageItems>();
+    for (const ComPtr<abi::IStorageFile>& file : binding.storageFiles) {
+      ComPtr<abi::IStorageItem> item;
+      ThrowIfFailedOrEmpty(file.As(item), item);
+      items->push_back(std::move(item));
+    }
+    const auto list = ComPtr<StorageItemList>::Attach(new StorageItemList(std::move(items)));
+    ThrowIfFailed(package->SetStorageItemsReadOnly(list.Get()));
     binding.dataPackage = package;
 
     binding.shareCompletedRegistration = SubscribeShareFinished(
-        package, binding.shareFinished, EventRegistration::Event::ShareCompleted);
+        package, binding.shareEnd, EventRegistration::Event::ShareCompleted);
     binding.shareCanceledRegistration = SubscribeShareFinished(
-        package, binding.shareFinished, EventRegistration::Event::ShareCanceled);
+        package, binding.shareEnd, EventRegistration::Event::ShareCanceled);
     binding.dataRequested.exchange(true);
     if (binding.onReady) binding.onReady();
+    return;
+  } catch (const HResultError& error) {
+    failure = error.Code();
+  } catch (const std::bad_alloc&) {
+    failure = E_OUTOFMEMORY;
   } catch (...) {
+    failure = E_UNEXPECTED;
   }
+  HRESULT none = S_OK;
+  binding.handlerFailure.compare_exchange_strong(none, failure);
 }
 
 ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(const DataRequestBinding& binding) {
   return ComPtr<abi::IDataRequestedHandler>::Attach(new DataRequestHandler(binding));
+}
+
+ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareEndState> shareEnd) {
+  return ComPtr<abi::ITargetApplicationChosenHandler>::Attach(new TargetChosenHandler(std::move(shareEnd)));
+}
+
+std::wstring DefaultSheetTitle(const std::vector<std::wstring>& paths) {
+  if (paths.size() == 1) return std::wstring(FileNameComponent(paths.front()));
+  return std::to_wstring(paths.size()) + L" files";
+}
+
+void ShareEndState::TextSlot::Put(std::wstring text) noexcept {
+  std::wstring* owned = nullptr;
+  try {
+    owned = new std::wstring(std::move(text));
+  } catch (...) {
+    return;  // out of memory: the text stays unknown
+  }
+  delete text_.exchange(owned);
+}
+
+std::wstring ShareEndState::TextSlot::Take() noexcept {
+  const std::unique_ptr<std::wstring> owned(text_.exchange(nullptr));
+  return owned ? std::move(*owned) : std::wstring();
+}
+
+void ShareEndState::Finish(ShareEnd end, std::wstring target) noexcept {
+  if (claimed_.exchange(true)) return;
+  target_.Put(std::move(target));
+  end_.store(static_cast<int>(end));
+}
+
+void ShareEndState::ChooseApplication(std::wstring name) noexcept { app_.Put(std::move(name)); }
+
+ShareOutcome ShareEndState::TakeOutcome() noexcept {
+  ShareOutcome outcome;
+  const int end = end_.load();
+  if (end != NotYet) outcome.end = static_cast<ShareEnd>(end);
+  outcome.target = target_.Take();
+  outcome.app = app_.Take();
+  return outcome;
 }
 
 }  // namespace quibshare

@@ -15,7 +15,10 @@ struct IDataRequest;
 struct IDataRequestedEventArgs;
 struct IDataTransferManager;
 struct IShareCompletedEventArgs;
+struct IShareTargetInfo;
 struct IStorageFile;
+struct ITargetApplicationChosenEventArgs;
+struct IUriRuntimeClass;
 struct IStorageItem;
 struct IWeakReference;
 
@@ -122,13 +125,25 @@ struct IShareCanceledHandler : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(IDataPackage* sender, IInspectable* args) = 0;
 };
 
+// Windows.Foundation.TypedEventHandler`2<DataTransferManager, TargetApplicationChosenEventArgs>
+struct ITargetApplicationChosenHandler : IUnknown {
+  static constexpr GUID Iid = {0xc4ac1ba2, 0x7851, 0x5a44, {0xbc, 0x8d, 0x3d, 0x7c, 0x71, 0x3f, 0x1f, 0x41}};
+  virtual HRESULT STDMETHODCALLTYPE Invoke(IDataTransferManager* sender, ITargetApplicationChosenEventArgs* args) = 0;
+};
+
 // Windows.ApplicationModel.DataTransfer.IDataTransferManager
 struct IDataTransferManager : IInspectable {
   static constexpr GUID Iid = {0xa5caee9b, 0x8708, 0x49d1, {0x8d, 0x36, 0x67, 0xd2, 0x5a, 0x8d, 0xa0, 0x0c}};
   virtual HRESULT STDMETHODCALLTYPE add_DataRequested(IDataRequestedHandler* handler, EventRegistrationToken* token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_DataRequested(EventRegistrationToken token) = 0;
-  virtual HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(IUnknown* handler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(ITargetApplicationChosenHandler* handler, EventRegistrationToken* token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken token) = 0;
+};
+
+// Windows.ApplicationModel.DataTransfer.ITargetApplicationChosenEventArgs
+struct ITargetApplicationChosenEventArgs : IInspectable {
+  static constexpr GUID Iid = {0xca6fb8ac, 0x2987, 0x4ee3, {0x9c, 0x54, 0xd8, 0xaf, 0xbc, 0xb8, 0x6c, 0x1d}};
+  virtual HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING* value) = 0;
 };
 
 // IDataTransferManagerInterop (shobjidl_core): classic COM, based on IUnknown.
@@ -184,7 +199,7 @@ struct IDataPackage : IInspectable {
   virtual HRESULT STDMETHODCALLTYPE SetData(HSTRING formatId, IInspectable* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING formatId, IUnknown* delayRenderer) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetText(HSTRING value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SetUri(IInspectable* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetUri(IUriRuntimeClass* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable** value) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetRtf(HSTRING value) = 0;
@@ -192,6 +207,13 @@ struct IDataPackage : IInspectable {
   // Both are the projection's SetStorageItems; the one-argument form marks items read-only.
   virtual HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(IIterableStorageItem* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetStorageItems(IIterableStorageItem* value, boolean readOnly) = 0;
+};
+
+// Windows.ApplicationModel.DataTransfer.IDataPackage2
+struct IDataPackage2 : IInspectable {
+  static constexpr GUID Iid = {0x041c1fe9, 0x2409, 0x45e1, {0xa5, 0x38, 0x4c, 0x53, 0xee, 0xee, 0x04, 0xa7}};
+  virtual HRESULT STDMETHODCALLTYPE SetApplicationLink(IUriRuntimeClass* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE SetWebLink(IUriRuntimeClass* value) = 0;
 };
 
 // Windows.ApplicationModel.DataTransfer.IDataPackage3
@@ -211,7 +233,43 @@ struct IDataPackage4 : IInspectable {
 // Windows.ApplicationModel.DataTransfer.IShareCompletedEventArgs
 struct IShareCompletedEventArgs : IInspectable {
   static constexpr GUID Iid = {0x4574c442, 0xf913, 0x4f60, {0x9d, 0xf7, 0xcc, 0x40, 0x60, 0xab, 0x19, 0x16}};
-  virtual HRESULT STDMETHODCALLTYPE get_ShareTarget(IInspectable** value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ShareTarget(IShareTargetInfo** value) = 0;
+};
+
+// Windows.ApplicationModel.DataTransfer.IShareTargetInfo
+struct IShareTargetInfo : IInspectable {
+  static constexpr GUID Iid = {0x385be607, 0xc6e8, 0x4114, {0xb2, 0x94, 0x28, 0xf3, 0xbb, 0x6f, 0x99, 0x04}};
+  virtual HRESULT STDMETHODCALLTYPE get_AppUserModelId(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_ShareProvider(IInspectable** value) = 0;
+};
+
+// Windows.Foundation.IUriRuntimeClass, the default interface of Windows.Foundation.Uri
+struct IUriRuntimeClass : IInspectable {
+  static constexpr GUID Iid = {0x9e365e57, 0x48b2, 0x4160, {0x95, 0x6f, 0xc7, 0x38, 0x51, 0x20, 0xbb, 0xfc}};
+  virtual HRESULT STDMETHODCALLTYPE get_AbsoluteUri(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_DisplayUri(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Domain(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Extension(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Fragment(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Host(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Password(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Path(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Query(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_QueryParsed(IInspectable** value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_RawUri(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_SchemeName(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_UserName(HSTRING* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Port(INT32* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Suspicious(boolean* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE Equals(IUriRuntimeClass* other, boolean* value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CombineUri(HSTRING relativeUri, IUriRuntimeClass** value) = 0;
+};
+
+// Windows.Foundation.IUriRuntimeClassFactory, the activation factory of Windows.Foundation.Uri
+struct IUriRuntimeClassFactory : IInspectable {
+  static constexpr GUID Iid = {0x44a9796f, 0x723e, 0x4fdf, {0xa2, 0x18, 0x03, 0x3e, 0x75, 0xb0, 0xc0, 0x84}};
+  virtual HRESULT STDMETHODCALLTYPE CreateUri(HSTRING uri, IUriRuntimeClass** value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateWithRelativeUri(HSTRING baseUri, HSTRING relativeUri, IUriRuntimeClass** value) = 0;
 };
 
 }  // namespace quibshare::abi

@@ -1,6 +1,10 @@
-// Checks that a command line names exactly one existing file. Main thread of either role.
+// The host's command line as one share request, and the checks on its files. Main thread of
+// either role: the broker parses the request once, and the worker reads it back from its own
+// command line.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,16 +14,59 @@ namespace quibshare {
 // The command line as CommandLineToArgvW splits it; entry 0 is the program path.
 using ArgumentList = std::vector<std::wstring>;
 
-struct ValidatedInput {
-  bool valid = false;
-  std::wstring path;  // fully qualified; empty unless valid
+// Most files one share takes, and the longest values of the text options, in UTF-16 code units.
+inline constexpr std::size_t MaxFiles = 100;
+inline constexpr std::size_t MaxTitleLength = 256;
+inline constexpr std::size_t MaxTextLength = 16384;
+inline constexpr std::size_t MaxUrlLength = 2048;
+
+// Every rejected command line or file is reported as this prefix and a reason.
+inline constexpr wchar_t InputFailurePrefix[] = L"Sharing could not start: ";
+// Also the worker's reason when the platform will not make a URI of the text.
+inline constexpr wchar_t UrlReason[] = L"--url must be an absolute http or https URL";
+
+// The host's window or button in physical screen pixels; width and height are at least 1.
+struct Anchor {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  std::int32_t width = 1;
+  std::int32_t height = 1;
+  bool operator==(const Anchor&) const = default;
 };
 
-// Accepts exactly {program, "--input", path} where path names an existing non-directory.
-// On failure *failureText (when given) becomes "Sharing could not start: " and the reason.
+// What the host asked for. An empty title, text or url means the option was not given.
+struct ShareRequest {
+  std::vector<std::wstring> files;  // as written on the command line; at least one
+  std::wstring title;
+  std::wstring text;
+  std::wstring url;
+  std::optional<Anchor> anchor;
+  bool wait = false;
+  bool operator==(const ShareRequest&) const = default;
+};
+
+// The form of a host's command line (entry 0 the program): `--input <path>` first, then more
+// `--input`s, `--title`, `--text`, `--url`, `--anchor` and `--wait` in any order. The files are
+// not looked at. On misuse returns nothing and sets *failureText (when given) to the prefix and
+// the reason. A line with one `--input` and none of the other options keeps the two-argument
+// form's texts ("expected exactly --input <path>", "expected --input flag").
+std::optional<ShareRequest> ParseRequest(const ArgumentList& arguments, std::wstring* failureText);
+
+// The entries after the program that ParseRequest reads back as `request`: every option quoted
+// as its own entry, in a fixed order. `--input <path>` alone for a one-file request.
+ArgumentList RequestArguments(const ShareRequest& request);
+
+struct ValidatedInput {
+  bool valid = false;
+  ShareRequest request;
+  std::vector<std::wstring> paths;  // fully qualified, one per file; empty unless valid
+};
+
+// ParseRequest, then each file in order: not empty, normalisable, existing, not a directory.
+// With several files the reason of a rejected one ends in " (input N)", N counted from 1.
 ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText);
 
-// The failure text, or nothing when the input is valid.
+// The failure text of ValidateInput, or nothing when the input is valid.
 std::optional<std::wstring> CheckInput(const ArgumentList& arguments);
 
 // GetFullPathNameW of the path with "/" read as "\", with no length limit of our own.

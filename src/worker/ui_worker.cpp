@@ -11,7 +11,8 @@ namespace quibshare {
 
 std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platform,
                           std::function<void()> onReady,
-                          const std::function<void(const std::wstring&)>& onFailure) {
+                          const std::function<void(const std::wstring&)>& onFailure,
+                          const std::function<void(const ShareOutcome&)>& onOutcome) {
   const auto report = [&onFailure](const std::wstring& text) {
     if (onFailure) {
       onFailure(text);
@@ -27,10 +28,24 @@ std::uint32_t RunUiWorker(const ArgumentList& arguments, ISharePlatform& platfor
     onReady = nullptr;
     return ExitInputRejected;
   }
-  const HRESULT result = platform.ShareFile(input.path, std::move(onReady));
-  if (SUCCEEDED(result)) return ExitSuccess;
-  report(DescribeShareFailure(result));
-  return ShareFailureExitCode(result);
+  const ShareRequest& request = input.request;
+  const ShareContent content{std::move(input.paths), request.title, request.text, request.url, request.anchor};
+  const ShareResult result = platform.ShareFile(content, std::move(onReady));
+  switch (result.failure) {
+    case ShareResult::Failure::None:
+      if (onOutcome) onOutcome(result.outcome);
+      return ExitSuccess;
+    case ShareResult::Failure::DataRequest:
+      report(DescribeErrorCode(result.code));
+      return ExitFailure;
+    case ShareResult::Failure::WebLink:
+      report(std::wstring(InputFailurePrefix) + UrlReason);
+      return ExitInputRejected;
+    case ShareResult::Failure::Platform:
+      break;
+  }
+  report(DescribeShareFailure(result.code));
+  return ShareFailureExitCode(result.code);
 }
 
 }  // namespace quibshare

@@ -1,11 +1,14 @@
 // The Windows share sheet behind ISharePlatform: apartment, owner window, DataTransferManager,
-// the file, and the two waits. Main thread of the worker.
+// the files, and the two waits. Main thread of the worker.
 #include "worker/windows_share_platform.h"
 
 #include <roapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -13,6 +16,7 @@
 #include "share/activation.h"
 #include "share/data_request.h"
 #include "share/hresult_error.h"
+#include "share/hstring.h"
 #include "support/unique_resource.h"
 #include "worker/file_acquisition.h"
 #include "worker/message_pump.h"
@@ -24,6 +28,7 @@ namespace {
 
 constexpr wchar_t DataTransferManagerClass[] =
     L"Windows.ApplicationModel.DataTransfer.DataTransferManager";
+constexpr wchar_t UriClass[] = L"Windows.Foundation.Uri";
 constexpr std::chrono::nanoseconds DataRequestDeadline = std::chrono::seconds(30);
 constexpr DWORD AwaitRequestPollMs = 50;
 constexpr DWORD SharingPollMs = 25;
@@ -43,28 +48,43 @@ class ApartmentScope {
   HRESULT result_;
 };
 
-// The DataRequested subscription: removed first on every way out of ShareFile, before the
-// share state its handler refers to.
-class DataRequestedRegistration {
+// A subscription to one of the manager's events (DataRequested, TargetApplicationChosen):
+// removed first on every way out of ShareFile, before the share state its handler refers to.
+class ManagerSubscription {
  public:
-  DataRequestedRegistration(ComPtr<abi::IDataTransferManager> manager, EventRegistrationToken token)
-      : manager_(std::move(manager)), token_(token) {}
-  DataRequestedRegistration(const DataRequestedRegistration&) = delete;
-  DataRequestedRegistration& operator=(const DataRequestedRegistration&) = delete;
-  ~DataRequestedRegistration() {
-    if (manager_) manager_->remove_DataRequested(token_);
+  using Remove = HRESULT (STDMETHODCALLTYPE abi::IDataTransferManager::*)(EventRegistrationToken);
+  ManagerSubscription(ComPtr<abi::IDataTransferManager> manager, Remove remove, EventRegistrationToken token)
+      : manager_(std::move(manager)), remove_(remove), token_(token) {}
+  ManagerSubscription(const ManagerSubscription&) = delete;
+  ManagerSubscription& operator=(const ManagerSubscription&) = delete;
+  ~ManagerSubscription() {
+    if (manager_) (manager_.Get()->*remove_)(token_);
   }
 
  private:
   ComPtr<abi::IDataTransferManager> manager_;
+  Remove remove_;
   EventRegistrationToken token_{};
 };
 
+// Where the owner window goes: the centre of the host's rectangle, so that the sheet opens over
+// the host and on its monitor; without one, the primary screen's corner.
+POINT OwnerWindowPosition(const std::optional<Anchor>& anchor) {
+  if (!anchor) return {0, 0};
+  const auto centre = [](std::int32_t start, std::int32_t length) {
+    const std::int64_t middle = std::int64_t{start} + length / 2;
+    return static_cast<LONG>(std::clamp<std::int64_t>(middle, std::numeric_limits<std::int32_t>::min(),
+                                                      std::numeric_limits<std::int32_t>::max()));
+  };
+  return {centre(anchor->x, anchor->width), centre(anchor->y, anchor->height)};
+}
+
 // A shown but practically invisible tool popup the sheet is shown for. The broker knows it by
-// its class and title, and does not take it for the share UI.
-UniqueWindow CreateOwnerWindow() {
+// its class and does not take it for the share UI.
+UniqueWindow CreateOwnerWindow(const std::optional<Anchor>& anchor) {
+  const POINT at = OwnerWindowPosition(anchor);
   UniqueWindow window(CreateWindowExW(WS_EX_TOOLWINDOW, OwnerWindowClass, OwnerWindowTitle, WS_POPUP,
-                                      0, 0, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+                                      at.x, at.y, 1, 1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
   if (window) {
     ShowWindow(window.Get(), SW_SHOW);
     UpdateWindow(window.Get());
@@ -81,20 +101,30 @@ ComPtr<abi::IDataTransferManagerInterop> GetShareInterop() {
   }
 }
 
+// The factory of the platform's Uri class, which the web link must be; raises when it has none.
+ComPtr<abi::IUriRuntimeClassFactory> GetUriFactory() {
+  return GetActivationFactory<abi::IUriRuntimeClassFactory>(UriClass);
+}
+
+// Until the sheet has the files, a request failed, or the deadline passed. A request served
+// counts even when another failed: once the sheet has the files, it has them.
 // WM_QUIT is dispatched like any message here: only the end of the share may stop on it.
-bool AwaitDataRequest(const std::atomic<bool>& dataRequested) {
+ShareResult AwaitDataRequest(const std::atomic<bool>& dataRequested, const std::atomic<HRESULT>& handlerFailure) {
   const auto start = std::chrono::steady_clock::now();
-  while (!dataRequested.load()) {
-    if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return false;
+  for (;;) {
+    if (dataRequested.load()) return ShareResult::Shared({});
+    if (const HRESULT failure = handlerFailure.load(); FAILED(failure)) return ShareResult::DataRequestFailed(failure);
+    if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return ShareResult::PlatformFailed(ShareTimeoutCode);
     WaitForMessages(AwaitRequestPollMs);
     DrainMessages(false);
   }
-  return true;
 }
 
-// No deadline: the sheet stays as long as the user keeps it open.
-void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window) {
-  while (!shareFinished.load() && IsWindow(window)) {
+// Until the sheet reports the end, its window goes, WM_QUIT comes, or `bound` has passed: after
+// "Copy link" the sheet reports nothing at all.
+void AwaitShareEnd(const ShareEndState& shareEnd, HWND window, std::chrono::milliseconds bound) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!shareEnd.Finished() && IsWindow(window) && std::chrono::steady_clock::now() < end) {
     WaitForMessages(SharingPollMs);
     if (DrainMessages(true)) return;
   }
@@ -102,52 +132,85 @@ void AwaitShareEnd(const std::atomic<bool>& shareFinished, HWND window) {
 
 }  // namespace
 
-HRESULT WindowsSharePlatform::ShareFile(const std::wstring& path, std::function<void()> onReady) {
+ShareResult WindowsSharePlatform::ShareFile(const ShareContent& content, std::function<void()> onReady) {
+  const auto failed = ShareResult::PlatformFailed;
   const ApartmentScope apartment;
-  if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return apartment.Result();
+  if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return failed(apartment.Result());
 
-  const UniqueWindow window = CreateOwnerWindow();
-  if (!window) return HResultFromWin32(GetLastError());
+  const UniqueWindow window = CreateOwnerWindow(content.anchor);
+  if (!window) return failed(HResultFromWin32(GetLastError()));
 
   const ComPtr<abi::IDataTransferManagerInterop> interop = GetShareInterop();
-  if (!interop) return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+  if (!interop) return failed(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
   ComPtr<abi::IDataTransferManager> manager;
   const HRESULT got = interop->GetForWindow(window.Get(), abi::IDataTransferManager::Iid, manager.PutVoid());
-  if (FAILED(got)) return got;
+  if (FAILED(got)) return failed(got);
   // A manager reported but not given would otherwise pass for a share that happened.
-  if (!manager) return E_FAIL;
+  if (!manager) return failed(E_FAIL);
 
-  ComPtr<abi::IStorageFile> storageFile;
-  try {
-    storageFile = AcquireStorageFile(path);
-  } catch (const HResultError& error) {
-    return error.Code();
+  // Made before Show: a link the platform will not take is the host's mistake, told as such.
+  ComPtr<abi::IUriRuntimeClass> webLink;
+  if (!content.url.empty()) {
+    HRESULT made = S_OK;
+    try {
+      made = GetUriFactory()->CreateUri(MakeHString(content.url).Get(), webLink.Put());
+    } catch (const HResultError& error) {
+      return failed(error.Code());
+    }
+    if (FAILED(made) || !webLink) return ShareResult::WebLinkRejected(FAILED(made) ? made : E_POINTER);
   }
-  if (!storageFile) return E_FAIL;
+
+  std::vector<ComPtr<abi::IStorageFile>> storageFiles;
+  try {
+    storageFiles = AcquireStorageFiles(content.paths);
+  } catch (const HResultError& error) {
+    return failed(error.Code());
+  }
+  for (const ComPtr<abi::IStorageFile>& file : storageFiles) {
+    if (!file) return failed(E_FAIL);
+  }
 
   // Declared in the order that makes destruction follow the required clean-up.
-  const auto shareFinished = std::make_shared<std::atomic<bool>>(false);
+  const std::wstring title = content.title.empty() ? DefaultSheetTitle(content.paths) : content.title;
+  const auto shareEnd = std::make_shared<ShareEndState>();
   std::atomic<bool> dataRequested{false};
+  std::atomic<HRESULT> handlerFailure{S_OK};
   ComPtr<abi::IDataPackage> dataPackage;
   EventRegistration shareCompletedRegistration;
   EventRegistration shareCanceledRegistration;
-  const DataRequestBinding binding{path, storageFile, dataPackage, shareCompletedRegistration,
-                                   shareFinished, shareCanceledRegistration, dataRequested, onReady};
-  std::optional<DataRequestedRegistration> dataRequestedRegistration;
+  const DataRequestBinding binding{title,          content.text,  webLink,
+                                   storageFiles,   dataPackage,   shareCompletedRegistration,
+                                   shareEnd,       shareCanceledRegistration,
+                                   dataRequested,  handlerFailure, onReady};
+  std::optional<ManagerSubscription> dataRequestedRegistration;
+  std::optional<ManagerSubscription> targetChosenRegistration;
   try {
     const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(binding);
     EventRegistrationToken token{};
     ThrowIfFailed(manager->add_DataRequested(handler.Get(), &token));
-    dataRequestedRegistration.emplace(manager, token);
+    dataRequestedRegistration.emplace(manager, &abi::IDataTransferManager::remove_DataRequested, token);
+    // Only tells the outcome which app was chosen: a sheet that will not say shares all the same.
+    const ComPtr<abi::ITargetApplicationChosenHandler> chosen = MakeTargetChosenHandler(shareEnd);
+    if (SUCCEEDED(manager->add_TargetApplicationChosen(chosen.Get(), &token))) {
+      targetChosenRegistration.emplace(manager, &abi::IDataTransferManager::remove_TargetApplicationChosen, token);
+    }
   } catch (const HResultError& error) {
-    return error.Code();
+    return failed(error.Code());
   }
 
+  // The sheet may ask for the data inside Show and Show still fail afterwards: the sheet then
+  // has the files, and the share goes on.
   const HRESULT shown = interop->ShowShareUIForWindow(window.Get());
-  if (FAILED(shown)) return shown;
-  if (!AwaitDataRequest(dataRequested)) return ShareTimeoutCode;
-  AwaitShareEnd(*shareFinished, window.Get());
-  return S_OK;
+  if (FAILED(shown) && !dataRequested.load()) {
+    const HRESULT failure = handlerFailure.load();
+    return FAILED(failure) ? ShareResult::DataRequestFailed(failure) : failed(shown);
+  }
+  if (ShareResult requested = AwaitDataRequest(dataRequested, handlerFailure);
+      requested.failure != ShareResult::Failure::None) {
+    return requested;
+  }
+  AwaitShareEnd(*shareEnd, window.Get(), sharingBound_);
+  return ShareResult::Shared(shareEnd->TakeOutcome());
 }
 
 }  // namespace quibshare

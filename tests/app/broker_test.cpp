@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -22,6 +23,8 @@ namespace quibshare {
 namespace {
 
 constexpr wchar_t WorkerWindowTitle[] = L"QuibShareScriptedWorker";
+// A class other than the owner window's stands for the share UI; any predefined one will do.
+constexpr wchar_t SheetClass[] = L"BUTTON";
 
 std::wstring Environment(const wchar_t* name) {
   wchar_t value[4096] = {};
@@ -29,8 +32,9 @@ std::wstring Environment(const wchar_t* name) {
   return std::wstring(value, length < 4096 ? length : 0);
 }
 
-HWND CreateTestWindow(HWND owner, bool visible, const wchar_t* title = WorkerWindowTitle) {
-  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", title, WS_POPUP, 0, 0, 1, 1,
+HWND CreateTestWindow(HWND owner, bool visible, const wchar_t* windowClass = SheetClass,
+                      const wchar_t* title = WorkerWindowTitle) {
+  const HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, windowClass, title, WS_POPUP, 0, 0, 1, 1,
                                       owner, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (visible) ShowWindow(window, SW_SHOW);
   return window;
@@ -47,7 +51,7 @@ void PumpFor(DWORD milliseconds) {
 
 // Each script ends with the exit code it returns; "signal" scripts set the event first.
 int RunScriptedWorker(const ArgumentList& arguments) {
-  const std::wstring& eventName = arguments[4];
+  const std::wstring& eventName = arguments.back();
   const std::wstring script = Environment(L"QUIBSHARE_TEST_WORKER");
   const std::wstring marker = Environment(L"QUIBSHARE_TEST_MARKER");
   if (!marker.empty()) std::ofstream(std::filesystem::path(marker)) << GetCurrentProcessId();
@@ -55,18 +59,35 @@ int RunScriptedWorker(const ArgumentList& arguments) {
   const std::wstring reason = Environment(L"QUIBSHARE_TEST_REASON");
   if (!reason.empty()) WriteReason(eventName, reason);
 
-  if (script == L"signal") {
+  if (script.rfind(L"signal", 0) == 0) {
     const UniqueHandle event = OpenHandoffEvent(eventName);
     SetEvent(event.Get());
+  }
+  if (script == L"signal-then-outcome") {
+    Sleep(200);  // the share goes on after the handover
+    WriteOutcome(eventName, {ShareEnd::Completed, L"Mail!App", L"Mail \"Work\""});
+  } else if (script == L"signal-then-hang") {
+    Sleep(30000);
+  } else if (script == L"signal-then-crash") {
+    Sleep(200);
+    RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
   } else if (script == L"visible-window") {
     CreateTestWindow(nullptr, true);
     PumpFor(30000);
+  } else if (script == L"untitled-window") {
+    CreateTestWindow(nullptr, true, SheetClass, L"");
+    PumpFor(30000);
   } else if (script == L"owner-window-then-exit") {
     // As the real worker does before its share fails: its own 1x1 owner window first.
-    CreateTestWindow(nullptr, true, OwnerWindowTitle);
+    CreateTestWindow(nullptr, true, OwnerWindowClass, OwnerWindowTitle);
+    PumpFor(300);
+  } else if (script == L"static-windows-then-exit") {
+    // The class decides, whatever the title: untitled, or titled as nothing of ours.
+    CreateTestWindow(nullptr, true, L"static", L"");
+    CreateTestWindow(nullptr, true, OwnerWindowClass, L"Share");
     PumpFor(300);
   } else if (script == L"owner-window-hang") {
-    CreateTestWindow(nullptr, true, OwnerWindowTitle);
+    CreateTestWindow(nullptr, true, OwnerWindowClass, OwnerWindowTitle);
     PumpFor(30000);
   } else if (script == L"owned-window") {
     CreateTestWindow(CreateTestWindow(nullptr, false), true);
@@ -93,6 +114,8 @@ int RunScriptedWorker(const ArgumentList& arguments) {
 struct BrokerRun {
   std::uint32_t exitCode;
   std::string standardError;
+  std::string standardOutput;
+  ULONGLONG tookMs;
 };
 
 class BrokerTest : public ::testing::Test {
@@ -105,14 +128,18 @@ class BrokerTest : public ::testing::Test {
   }
 
   BrokerRun Run(const std::wstring& script, int exitCode, const std::wstring& reason = L"",
-                std::uint32_t deadlineMs = 10000) {
+                const Deadlines& deadlines = {10000}, const std::vector<std::wstring>& options = {}) {
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", script.c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", std::to_wstring(exitCode).c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_REASON", reason.empty() ? nullptr : reason.c_str());
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
+    ArgumentList arguments{L"host.exe", L"--input", file_};
+    arguments.insert(arguments.end(), options.begin(), options.end());
     test::StderrCapture capture;
-    const std::uint32_t code = RunBroker({L"host.exe", L"--input", file_}, deadlineMs);
-    return {code, capture.Take()};
+    test::StderrCapture output(STD_OUTPUT_HANDLE);
+    const ULONGLONG start = GetTickCount64();
+    const std::uint32_t code = RunBroker(arguments, deadlines);
+    return {code, capture.Take(), output.Take(), GetTickCount64() - start};
   }
 
   // The worker's process id, written by the script when it started; 0 if none started.
@@ -165,13 +192,17 @@ TEST_F(BrokerTest, RelaysALongReasonAsTheBlockHoldsIt) {
 }
 
 TEST_F(BrokerTest, VisibleUnownedWindowEndsTheWaitAndTheWorkerRunsOn) {
-  const BrokerRun run = Run(L"visible-window", 9, L"not relayed");
-  EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(run.standardError, "");
-  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
-  ASSERT_TRUE(worker);
-  EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  TerminateProcess(worker.Get(), 0);
+  // With or without a title: GetWindowTextW answers 0 for both an empty title and a failure.
+  for (const wchar_t* script : {L"visible-window", L"untitled-window"}) {
+    const BrokerRun run = Run(script, 9, L"not relayed");
+    EXPECT_EQ(run.exitCode, 0u) << script;
+    EXPECT_EQ(run.standardError, "") << script;
+    const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
+    ASSERT_TRUE(worker) << script;
+    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << script;
+    TerminateProcess(worker.Get(), 0);
+    WaitForSingleObject(worker.Get(), 5000);
+  }
 }
 
 TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
@@ -182,16 +213,43 @@ TEST_F(BrokerTest, OwnedOrInvisibleWindowsDoNotEndTheWait) {
 }
 
 TEST_F(BrokerTest, OwnerWindowIsNotTakenForTheShareUi) {
-  const BrokerRun run = Run(L"owner-window-then-exit", 1, L"Sharing could not be opened (error 0x80004005).");
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_EQ(run.standardError, "Sharing could not be opened (error 0x80004005).\r\n");
+  for (const wchar_t* script : {L"owner-window-then-exit", L"static-windows-then-exit"}) {
+    const BrokerRun run = Run(script, 1, L"Sharing could not be opened (error 0x80004005).");
+    EXPECT_EQ(run.exitCode, 1u) << script;
+    EXPECT_EQ(run.standardError, "Sharing could not be opened (error 0x80004005).\r\n") << script;
+  }
+}
+
+// The name read may fail on a window that is going away as the worker fails: that window proves
+// nothing. Only a class that can be read and is not the owner window's counts.
+TEST(IsShareUiWindow, TheClassDecidesAndAnUnreadableOneIsNoProof) {
+  struct Case {
+    const wchar_t* className;  // nullptr: the read fails
+    bool proof;
+  };
+  const Case cases[] = {
+      {nullptr, false}, {L"STATIC", false}, {L"Static", false}, {L"static", false},
+      {L"STATICS", true}, {L"Stat", true}, {L"Shell_Dialog", true}, {L"#32770", true},
+  };
+  static const wchar_t* current = nullptr;
+  const ReadClassName standIn = [](HWND, LPWSTR name, int capacity) -> int {
+    if (current == nullptr) return 0;
+    const int length = static_cast<int>(std::min<std::size_t>(wcslen(current), static_cast<std::size_t>(capacity - 1)));
+    wmemcpy(name, current, static_cast<std::size_t>(length));
+    name[length] = L'\0';
+    return length;
+  };
+  for (const Case& c : cases) {
+    current = c.className;
+    EXPECT_EQ(IsShareUiWindow(nullptr, standIn), c.proof) << (c.className ? c.className : L"(unreadable)");
+  }
 }
 
 TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
   // With or without its owner window up: only the sheet taking the file counts.
   for (const wchar_t* script : {L"hang", L"owner-window-hang"}) {
     const ULONGLONG start = GetTickCount64();
-    const BrokerRun run = Run(script, 0, L"still waiting for the sheet", 700);
+    const BrokerRun run = Run(script, 0, L"still waiting for the sheet", {700});
     const ULONGLONG elapsed = GetTickCount64() - start;
     EXPECT_EQ(run.exitCode, 1u) << script;
     EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n") << script;
@@ -215,7 +273,9 @@ TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_EXIT", L"5");
   wchar_t module[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, module, MAX_PATH);
-  std::wstring commandLine = BuildWorkerCommandLine(module, {L"host.exe", L"--input", file_}, eventName);
+  ShareRequest request;
+  request.files = {file_};
+  std::wstring commandLine = BuildWorkerCommandLine(module, request, eventName);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION worker{};
@@ -228,6 +288,45 @@ TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
   test::StderrCapture capture;
   EXPECT_EQ(WaitForWorker(event.Get(), block.Get(), worker, GetTickCount64() + 10000), 0u);
   EXPECT_EQ(capture.Take(), "");
+}
+
+// With --wait the host hears once the share has ended: the worker's outcome as one line on
+// standard output after a clean end, nothing there after a failure, and "ended" for a worker
+// that outlives its bound and margin.
+TEST_F(BrokerTest, WaitedShareReportsHowItEnded) {
+  struct Case {
+    const wchar_t* script;
+    int workerCode;
+    std::vector<std::wstring> options;
+    std::uint32_t exitCode;
+    std::string output;
+    std::string error;
+  };
+  const Case cases[] = {
+      {L"signal-then-outcome", 0, {L"--wait"}, 0,
+       "{\"outcome\":\"completed\",\"target\":\"Mail!App\",\"app\":\"Mail \\\"Work\\\"\"}\r\n", ""},
+      // Ended with 0 but told nothing: the sheet went without a word.
+      {L"signal", 0, {L"--wait"}, 0, "{\"outcome\":\"ended\"}\r\n", ""},
+      {L"signal", 7, {L"--wait"}, 7, "", "failed after the handover\r\n"},
+      {L"signal-then-crash", 0, {L"--wait"}, 0xC0000005u, "", "failed after the handover\r\n"},
+      // Without --wait nothing changes: 0 at the handover, nothing on standard output.
+      {L"signal-then-outcome", 0, {}, 0, "", ""},
+  };
+  for (const Case& c : cases) {
+    const BrokerRun run = Run(c.script, c.workerCode, L"failed after the handover", {10000}, c.options);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.script;
+    EXPECT_EQ(run.standardOutput, c.output) << c.script;
+    EXPECT_EQ(run.standardError, c.error) << c.script;
+  }
+}
+
+TEST_F(BrokerTest, WaitedShareThatOutlivesItsBoundIsEndedAndCountsAsEnded) {
+  const BrokerRun run = Run(L"signal-then-hang", 0, L"", {10000, 300, 200}, {L"--wait"});
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.standardOutput, "{\"outcome\":\"ended\"}\r\n");
+  EXPECT_GE(run.tookMs, 500u);
+  const UniqueHandle worker(OpenProcess(SYNCHRONIZE, FALSE, StartedWorker()));
+  EXPECT_TRUE(!worker || WaitForSingleObject(worker.Get(), 5000) == WAIT_OBJECT_0) << "the worker was left running";
 }
 
 TEST_F(BrokerTest, CrashedWorkerPassesOnItsExceptionCode) {
@@ -243,7 +342,7 @@ TEST_F(BrokerTest, WorkerKilledFromOutsidePassesOnTheKillersCode) {
     const UniqueHandle worker(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
     TerminateProcess(worker.Get(), 0x1234);
   });
-  const BrokerRun run = Run(L"hang", 0, L"", 20000);
+  const BrokerRun run = Run(L"hang", 0, L"", {20000});
   killer.join();
   EXPECT_EQ(run.exitCode, 0x1234u);
   EXPECT_EQ(run.standardError, "");
@@ -269,9 +368,9 @@ TEST_F(BrokerTest, RejectedInputStartsNoWorker) {
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", L"exit");
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
   test::StderrCapture capture;
-  EXPECT_EQ(RunBroker({L"host.exe", L"--input", file_, L"extra"}, 10000), 2u);
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", file_, L"extra"}, {10000}), 2u);
   EXPECT_EQ(capture.Take(), "Sharing could not start: expected exactly --input <path>\r\n");
-  EXPECT_EQ(RunBroker({L"host.exe", L"--input", temp_.Path()}, 10000), 2u);
+  EXPECT_EQ(RunBroker({L"host.exe", L"--input", temp_.Path()}, {10000}), 2u);
   EXPECT_EQ(capture.Take(), "Sharing could not start: input must be a regular file, not a directory\r\n");
   EXPECT_EQ(StartedWorker(), 0u);
 }

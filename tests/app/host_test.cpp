@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <iterator>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <utility>
@@ -92,7 +92,9 @@ TEST(HostContract, SharesRelativeSlashedAndLongPaths) {
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(temp.Path().c_str());  // the broker and its worker inherit it
-    const ProcessResult result = RunProcess(exe, {L"--input", c.argument});
+    RunOptions options;
+    options.environment = sim.Environment();
+    const ProcessResult result = RunProcess(exe, {L"--input", c.argument}, options);
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(result.exitCode, 0u) << c.argument.size();
     EXPECT_EQ(result.standardError, "");
@@ -121,58 +123,96 @@ ProcessResult ShareThroughTheSheet(test::SimSession& sim,
   return RunProcess(sim.InstallQuibShare(), {L"--input", sim.Folder().WriteFile(L"a.txt")}, options);
 }
 
-// A real sheet is slow to answer: only the sheet taking the file is success, however long a
-// failure takes to come.
+// The process id of the worker, as the simulated sheet recorded it; 0 if none did.
+DWORD WorkerProcessId(const test::SimSession& sim) {
+  const std::vector<std::wstring> lines = sim.Record(L"process ");
+  return lines.empty() ? 0 : std::wcstoul(lines.front().c_str() + 8, nullptr, 10);
+}
+
+// A real sheet is slow to answer, may ask inside Show and fail it afterwards, and may hand back
+// nothing: only the sheet taking the file is success, and a failed request is told at once.
 TEST(HostContract, ZeroOnlyOnceTheSheetHasTheFile) {
+  const std::string failed = "Sharing could not be opened (error 0x";
   struct Case {
     std::vector<std::pair<std::wstring, std::wstring>> settings;
     std::uint32_t exitCode;
     std::string written;
+    std::wstring evidence;  // a record line only this scenario makes
   };
   const Case cases[] = {
-      {{{L"END", L"complete"}}, 0, ""},
-      {{{L"END", L"cancel"}, {L"STORAGE_AFTER", L"200"}}, 0, ""},
-      {{{L"STORAGE", L"error:80070005"}, {L"STORAGE_AFTER", L"200"}}, 1,
-       "Sharing could not be opened (error 0x80070005).\r\n"},
-      {{{L"STORAGE", L"error:80040154"}, {L"STORAGE_AFTER", L"200"}}, 3, NotAvailable},
-      {{{L"FAIL", L"show:80070490"}, {L"STORAGE_AFTER", L"200"}}, 1,
-       "Sharing could not be opened (error 0x80070490).\r\n"},
-      // Success that gave nothing: a failure, never a crash.
-      {{{L"STORAGE", L"empty-operation"}}, 1, "Sharing could not be opened (error 0x80004003).\r\n"},
+      {{{L"END", L"complete"}}, 0, "", L"complete 1"},
+      {{{L"END", L"cancel"}, {L"STORAGE_AFTER", L"200"}}, 0, "", L"cancel 1"},
+      // The sheet has the file, then Show fails: the share goes on to its end.
+      {{{L"REQUEST", L"inside-then-fail:80004005"}}, 0, "", L"complete 1"},
+      {{{L"STORAGE", L"error:80070005"}, {L"STORAGE_AFTER", L"200"}}, 1, failed + "80070005).\r\n", L""},
+      {{{L"STORAGE", L"error:80040154"}, {L"STORAGE_AFTER", L"200"}}, 3, NotAvailable, L""},
+      {{{L"FAIL", L"show:80070490"}, {L"STORAGE_AFTER", L"200"}}, 1, failed + "80070490).\r\n", L"show"},
+      // Success that gave nothing: a failure, never a crash, and never a wait for the deadline.
+      {{{L"STORAGE", L"empty-operation"}}, 1, failed + "80004003).\r\n", L""},
+      {{{L"FAIL", L"empty-request"}}, 1, failed + "80004003).\r\n", L"gave nothing get_Request"},
+      {{{L"FAIL", L"empty-data"}}, 1, failed + "80004003).\r\n", L"gave nothing get_Data"},
+      {{{L"FAIL", L"empty-properties"}}, 1, failed + "80004003).\r\n", L"gave nothing get_Properties"},
+      // The sheet did ask: E_NOINTERFACE here is a failed share, not "cannot share here".
+      {{{L"FAIL", L"no-package4"}}, 1, failed + "80004002).\r\n", L"add ShareCompleted 1 1"},
   };
   for (const Case& c : cases) {
     test::SimSession sim;
+    const ULONGLONG start = GetTickCount64();
     const ProcessResult result = ShareThroughTheSheet(sim, c.settings);
+    const ULONGLONG took = GetTickCount64() - start;
     EXPECT_EQ(result.exitCode, c.exitCode) << c.written;
     EXPECT_EQ(result.standardError, c.written);
+    EXPECT_LT(took, 5000u) << c.written;
+    if (!c.evidence.empty()) {
+      EXPECT_TRUE(sim.WaitFor(c.evidence)) << c.written;
+    }
     if (c.exitCode == 0) {
       EXPECT_EQ(sim.Record(L"SetStorageItemsReadOnly").size(), 1u);
+      // The second process ends by itself once the sheet reports the end.
       EXPECT_TRUE(sim.WaitFor(L"remove ShareCompleted"));
+      const UniqueHandle worker(OpenProcess(SYNCHRONIZE, FALSE, WorkerProcessId(sim)));
+      EXPECT_TRUE(!worker || WaitForSingleObject(worker.Get(), 10000) == WAIT_OBJECT_0);
     }
   }
 }
 
-// Slow: each worker waits its full 30 s for a request that is never served, and the host hears
-// of it before the broker's own deadline. All cases run side by side.
-TEST(HostContract, SlowSheetThatNeverGetsTheFileTimesOut) {
-  const std::vector<std::pair<std::wstring, std::wstring>> cases[] = {
-      {{L"REQUEST", L"never"}},
-      // A request that reports success but gives nothing is a failed request, not a crash.
-      {{L"FAIL", L"empty-request"}},
-      {{L"FAIL", L"empty-data"}},
-      {{L"FAIL", L"empty-properties"}},
-  };
-  constexpr std::size_t Count = std::size(cases);
-  test::SimSession sims[Count];
-  ProcessResult results[Count];
-  std::vector<std::thread> runs;
-  for (std::size_t i = 0; i < Count; ++i) {
-    runs.emplace_back([&, i] { results[i] = ShareThroughTheSheet(sims[i], cases[i]); });
-  }
-  for (std::thread& run : runs) run.join();
-  for (std::size_t i = 0; i < Count; ++i) {
+// After "Copy link" the sheet reports no end: the host hears 0 at once, and the second process
+// keeps the share until its bound (10 minutes), so this test ends it itself.
+TEST(HostContract, ShareWithoutAnEndEventReturnsAtOnceAndTheWorkerStays) {
+  test::SimSession sim;
+  const ProcessResult result = ShareThroughTheSheet(sim, {{L"END", L"none"}});
+  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.standardError, "");
+  const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, WorkerProcessId(sim)));
+  ASSERT_TRUE(worker);
+  EXPECT_EQ(WaitForSingleObject(worker.Get(), 3000), static_cast<DWORD>(WAIT_TIMEOUT));
+  TerminateProcess(worker.Get(), 0);
+  WaitForSingleObject(worker.Get(), 5000);
+  EXPECT_EQ(sim.Record(L"remove"), std::vector<std::wstring>{});
+}
+
+// Slow: the worker waits its full 30 s for a request that never comes, and the host hears of it
+// before the broker's own deadline; a waiting host too, with nothing on standard output. Both
+// run side by side.
+TEST(HostContract, SlowSheetThatNeverAsksTimesOut) {
+  test::SimSession sims[2];
+  ProcessResult results[2];
+  std::thread waited([&] {
+    sims[1].Set(L"REQUEST", L"never");
+    RunOptions options;
+    options.timeoutMs = 45000;
+    options.environment = sims[1].Environment();
+    results[1] = RunProcess(sims[1].InstallQuibShare(), {L"--input", sims[1].Folder().WriteFile(L"a.txt"), L"--wait"},
+                            options);
+  });
+  results[0] = ShareThroughTheSheet(sims[0], {{L"REQUEST", L"never"}});
+  waited.join();
+  for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(results[i].exitCode, 1u) << i;
     EXPECT_EQ(results[i].standardError, TimedOut) << i;
+    EXPECT_EQ(results[i].standardOutput, "") << i;
+    EXPECT_EQ(sims[i].Record(L"show"), std::vector<std::wstring>{L"show"}) << i;
+    EXPECT_EQ(sims[i].Record(L"request"), std::vector<std::wstring>{}) << i;
     EXPECT_EQ(sims[i].Subscribed(), std::vector<std::wstring>{}) << "left registered: " << i;
     EXPECT_EQ(sims[i].Record(L"unexpected"), std::vector<std::wstring>{}) << i;
   }
@@ -192,6 +232,7 @@ TEST(HostContract, HostThatStopsListeningStillGetsTheExitCode) {
   options.closeReadEndFirst = true;
   EXPECT_EQ(RunQuibShare({L"--input", temp.Path()}, options).exitCode, 2u);
   test::SimSession sim;
+  options.environment = sim.Environment();
   const ProcessResult shared = RunProcess(sim.InstallQuibShare(), {L"--input", sim.Folder().WriteFile(L"a.txt")}, options);
   EXPECT_EQ(shared.exitCode, 0u);
   EXPECT_TRUE(sim.WaitFor(L"remove ShareCompleted"));

@@ -39,15 +39,37 @@ TEST(QuoteArgument, DoublesBackslashesOnlyBeforeAQuote) {
 }
 
 TEST(BuildWorkerCommandLine, QuotesEverythingButTheWorkerOption) {
-  const std::wstring line = BuildWorkerCommandLine(
-      LR"(C:\Program Files\QuibShare\QuibShare.exe)",
-      {L"host-written-entry-0", L"--input", LR"(docs/a b.txt)"},
-      L"Local\\QuibPluginUi-{00000000-0000-0000-0000-000000000000}");
-  EXPECT_EQ(line,
-            LR"("C:\Program Files\QuibShare\QuibShare.exe" "--input" "docs/a b.txt" )"
-            LR"(--ui-ready-event "Local\QuibPluginUi-{00000000-0000-0000-0000-000000000000}")");
-  const ArgumentList split = Split(line);
-  EXPECT_TRUE(IsWorkerInvocation(split));
+  const std::wstring module = LR"(C:\Program Files\QuibShare\QuibShare.exe)";
+  const std::wstring event = L"Local\\QuibPluginUi-{00000000-0000-0000-0000-000000000000}";
+  struct Case {
+    ShareRequest request;
+    std::wstring line;
+  };
+  ShareRequest full;
+  full.files = {L"a.txt", LR"(C:\b "c"\)"};
+  full.title = L"--ui-ready-event";
+  full.text = L"two words";
+  full.url = L"https://example.com/?q=1";
+  full.anchor = Anchor{-10, 20, 300, 400};
+  full.wait = true;
+  ShareRequest plain;
+  plain.files = {L"docs/a b.txt"};
+  const Case cases[] = {
+      // The one-file request keeps the worker line it always had, byte for byte.
+      {plain,
+       LR"("C:\Program Files\QuibShare\QuibShare.exe" "--input" "docs/a b.txt" )"
+       LR"(--ui-ready-event "Local\QuibPluginUi-{00000000-0000-0000-0000-000000000000}")"},
+      {full,
+       LR"("C:\Program Files\QuibShare\QuibShare.exe" "--input" "a.txt" "--input" "C:\b \"c\"\\" )"
+       LR"("--title" "--ui-ready-event" "--text" "two words" "--url" "https://example.com/?q=1" )"
+       LR"("--anchor" "-10,20,300,400" "--wait" )"
+       LR"(--ui-ready-event "Local\QuibPluginUi-{00000000-0000-0000-0000-000000000000}")"},
+  };
+  for (const Case& c : cases) {
+    const std::wstring line = BuildWorkerCommandLine(module, c.request, event);
+    EXPECT_EQ(line, c.line);
+    EXPECT_TRUE(IsWorkerInvocation(Split(line)));
+  }
 }
 
 unsigned SeedFromEnvironment() {
@@ -55,7 +77,8 @@ unsigned SeedFromEnvironment() {
   return std::random_device{}();
 }
 
-// Random argument lists survive being joined into a worker command line and split back.
+// Random requests survive being written into a worker command line and read back from it, and
+// the line is always taken for a worker's.
 TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   const unsigned seed = SeedFromEnvironment();
   const char* countText = std::getenv("QUIBSHARE_QUOTING_CASES");
@@ -63,32 +86,35 @@ TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   std::cout << "quoting seed " << seed << ", " << cases << " cases\n";
   RecordProperty("seed", static_cast<int>(seed));
 
-  static const std::wstring alphabet[] = {L" ", L"\t", L"\"", L"\\", L"\\\\", L"a", L"Z", L"-",
-                                          L"=", L"'", L"\x00E9", L"\x4E2D", L"\xD83D\xDE00"};
+  static const std::wstring alphabet[] = {L" ", L"\t", L"\"", L"\\", L"\\\\", L"a", L"Z", L"-", L"--wait",
+                                          L"--ui-ready-event", L"=", L"'", L"\x00E9", L"\x4E2D", L"\xD83D\xDE00"};
   std::mt19937 random(seed);
   const auto pick = [&random](int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(random);
   };
-  const auto randomArgument = [&] {
-    std::wstring argument;
-    for (int i = pick(0, 12); i > 0; --i) argument += alphabet[pick(0, static_cast<int>(std::size(alphabet)) - 1)];
-    return argument;
+  const auto randomText = [&](int least) {
+    std::wstring text;
+    for (int i = pick(least, 8); i > 0; --i) text += alphabet[pick(0, static_cast<int>(std::size(alphabet)) - 1)];
+    return text;
   };
   const std::wstring modulePath = LR"(C:\Program Files\Quib Share\QuibShare.exe)";
   long mismatches = 0;
   for (long n = 0; n < cases; ++n) {
-    ArgumentList arguments{L"entry zero is not used"};
-    for (int i = pick(0, 5); i > 0; --i) arguments.push_back(randomArgument());
-    const std::wstring eventName = randomArgument();
+    ShareRequest request;
+    for (int i = pick(1, 4); i > 0; --i) request.files.push_back(randomText(0));
+    if (pick(0, 1)) request.title = randomText(1);
+    if (pick(0, 1)) request.text = randomText(1);
+    if (pick(0, 1)) request.url = L"https://example.com/" + std::to_wstring(pick(0, 1000));
+    if (pick(0, 1)) request.anchor = Anchor{pick(-5000, 5000), pick(-5000, 5000), pick(1, 5000), pick(1, 5000)};
+    request.wait = pick(0, 1) == 1;
+    const std::wstring eventName = randomText(0);
 
-    ArgumentList expected = arguments;
-    expected[0] = modulePath;
-    expected.push_back(L"--ui-ready-event");
-    expected.push_back(eventName);
-    const std::wstring line = BuildWorkerCommandLine(modulePath, arguments, eventName);
-    if (Split(line) != expected && ++mismatches <= 5) {
-      ADD_FAILURE() << "seed " << seed << " case " << n << " line: "
-                    << std::string(line.begin(), line.end());
+    const ArgumentList split = Split(BuildWorkerCommandLine(modulePath, request, eventName));
+    const bool worker = IsWorkerInvocation(split) && split.back() == eventName;
+    const std::optional<ShareRequest> back =
+        ParseRequest(ArgumentList(split.begin(), split.end() - (worker ? 2 : 0)), nullptr);
+    if ((!worker || back != request) && ++mismatches <= 5) {
+      ADD_FAILURE() << "seed " << seed << " case " << n;
     }
   }
   EXPECT_EQ(mismatches, 0) << "seed " << seed;
@@ -107,8 +133,26 @@ TEST(IsWorkerInvocation, NeedsFiveEntriesAndTheExactOption) {
   ArgumentList six = worker;
   six.push_back(L"extra");
   EXPECT_FALSE(IsWorkerInvocation(six));
-  // Entries 1, 2 and 4 are the worker's own business.
+  // Entries 1, 2 and 4 of a five-entry line are the worker's own business.
   EXPECT_TRUE(IsWorkerInvocation({L"", L"", L"", L"--ui-ready-event", L""}));
+}
+
+// A longer line is a worker's only when what comes before the option reads as a request: a host
+// can write the option only as a value, and never takes the worker's role that way.
+TEST(IsWorkerInvocation, NeverTakesAHostsLineForAWorkers) {
+  struct Case {
+    ArgumentList arguments;
+    bool worker;
+  };
+  const Case cases[] = {
+      {{L"q.exe", L"--input", L"a", L"--title", L"--ui-ready-event", L"--wait"}, false},
+      {{L"q.exe", L"--input", L"a", L"--input", L"--ui-ready-event", L"--wait"}, false},
+      {{L"q.exe", L"--input", L"a", L"--bogus", L"--ui-ready-event", L"name"}, false},
+      {{L"q.exe", L"--input", L"a", L"--wait", L"--ui-ready-event", L"name"}, true},
+      {{L"q.exe", L"--input", L"a", L"--title", L"t", L"--ui-ready-event", L"name"}, true},
+      {{L"q.exe", L"--input", L"a", L"--input", L"b", L"--ui-ready-event", L"--wait"}, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsWorkerInvocation(c.arguments), c.worker) << c.arguments.size();
 }
 
 }  // namespace

@@ -82,6 +82,47 @@ TEST(ReasonBlock, ThousandWritesAndReadsLeakNoHandle) {
   EXPECT_EQ(after, before);
 }
 
+// How the share ended travels behind the reason text, which it leaves alone; the texts are cut to
+// their capacity, and a record nobody wrote reads as none.
+TEST(OutcomeRecord, CarriesHowTheShareEndedBesideTheReason) {
+  const std::wstring eventName = FreshEventName();
+  const UniqueHandle block = CreateReasonBlock(eventName);
+  ASSERT_TRUE(block);
+  EXPECT_EQ(ReadOutcome(block.Get()), std::nullopt) << "a new block tells no outcome";
+  ASSERT_TRUE(WriteReason(eventName, Pattern(256)));
+  struct Case {
+    ShareOutcome written;
+    ShareOutcome read;
+  };
+  const Case cases[] = {
+      {{ShareEnd::Completed, L"Mail_8wekyb3d8bbwe!App", L"Mail"}, {ShareEnd::Completed, L"Mail_8wekyb3d8bbwe!App", L"Mail"}},
+      {{ShareEnd::Canceled, L"", L"\x4E2D\xD83D\xDE00"}, {ShareEnd::Canceled, L"", L"\x4E2D\xD83D\xDE00"}},
+      {{ShareEnd::Ended, Pattern(300), Pattern(400)}, {ShareEnd::Ended, Pattern(256), Pattern(256)}},
+      {{ShareEnd::Ended, L"", L""}, {ShareEnd::Ended, L"", L""}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteOutcome(eventName, c.written));
+    EXPECT_EQ(ReadOutcome(block.Get()), c.read);
+    EXPECT_EQ(ReadReason(block.Get()), Pattern(256));
+  }
+  EXPECT_FALSE(WriteOutcome(FreshEventName(), {})) << "no block, nothing stored";
+  EXPECT_EQ(ReadOutcome(nullptr), std::nullopt);
+}
+
+TEST(OutcomeRecord, LengthsFromNoWriterOfOursAreHeldToTheCapacity) {
+  const std::wstring eventName = FreshEventName();
+  const UniqueHandle block = CreateReasonBlock(eventName);
+  const UniqueView view(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_TRUE(view);
+  std::memset(view.Get(), 0x7F, ReasonBlockBytes);
+  auto* record = static_cast<wchar_t*>(view.Get()) + OutcomeOffset;
+  record[0] = 1 + static_cast<int>(ShareEnd::Canceled);
+  EXPECT_EQ(ReadOutcome(block.Get()),
+            (ShareOutcome{ShareEnd::Canceled, std::wstring(256, L'\x7F7F'), std::wstring(256, L'\x7F7F')}));
+  record[0] = 9;
+  EXPECT_EQ(ReadOutcome(block.Get()), std::nullopt) << "an end we do not know is no outcome";
+}
+
 TEST(HandoffEvent, OnReadySignalsAndStaysSignalled) {
   const std::wstring eventName = FreshEventName();
   const UniqueHandle brokerSide = CreateHandoffEvent(eventName);

@@ -55,14 +55,22 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
   UniqueHandle reader(readEnd);
   UniqueHandle writer(writeEnd);
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE outputReadEnd = nullptr;
+  HANDLE outputWriteEnd = nullptr;
+  CreatePipe(&outputReadEnd, &outputWriteEnd, &inheritable, 1 << 16);
+  const UniqueHandle outputReader(outputReadEnd);
+  UniqueHandle outputWriter(outputWriteEnd);
+  SetHandleInformation(outputReadEnd, HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdError = options.standardErrorPipe ? writeEnd : nullptr;
+  startup.hStdOutput = outputWriteEnd;
   std::wstring environment = BuildEnvironment(options.environment);
   PROCESS_INFORMATION info{};
   ProcessResult result;
+  const ULONGLONG start = GetTickCount64();
   if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
     result.exitCode = static_cast<DWORD>(-1);
@@ -71,6 +79,7 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
   const UniqueHandle process(info.hProcess);
   const UniqueHandle thread(info.hThread);
   writer.Reset();
+  outputWriter.Reset();
   if (options.closeReadEndFirst) reader.Reset();
   // Messages are far smaller than the pipe buffer, so waiting before reading cannot block.
   if (WaitForSingleObject(info.hProcess, options.timeoutMs) != WAIT_OBJECT_0) {
@@ -78,8 +87,10 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
     WaitForSingleObject(info.hProcess, 5000);
     result.timedOut = true;
   }
+  result.tookMs = static_cast<DWORD>(GetTickCount64() - start);
   GetExitCodeProcess(info.hProcess, &result.exitCode);
   if (reader) result.standardError = ReadAvailable(reader.Get());
+  result.standardOutput = ReadAvailable(outputReader.Get());
   return result;
 }
 

@@ -1,4 +1,5 @@
-// Starts a process the way a host does and collects its exit code and standard error bytes.
+// Starts a process the way a host does and collects its exit code and standard output and error
+// bytes.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +11,10 @@ namespace quibshare::test {
 
 struct ProcessResult {
   DWORD exitCode = 0;
-  std::string standardError;  // the exact bytes written
-  bool timedOut = false;      // the process was killed at the time limit
+  std::string standardError;   // the exact bytes written
+  std::string standardOutput;  // likewise
+  bool timedOut = false;       // the process was killed at the time limit
+  DWORD tookMs = 0;            // from the start to the end of the process
 };
 
 struct RunOptions {

@@ -12,18 +12,34 @@
 
 namespace quibshare::test {
 
-SimSession::SimSession() : recordPath_(folder_.Path() + L"\\record.txt") {
+namespace {
+
+std::optional<std::wstring> ProcessVariable(const std::wstring& name) {
+  const DWORD size = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring value(size, L'\0');
+  value.resize(GetEnvironmentVariableW(name.c_str(), value.data(), size));
+  return value;
+}
+
+}  // namespace
+
+SimSession::SimSession(SimScope scope) : scope_(scope), recordPath_(folder_.Path() + L"\\record.txt") {
   Set(L"LOG", recordPath_);
 }
 
 SimSession::~SimSession() {
-  for (const auto& setting : settings_) SetEnvironmentVariableW(setting.first.c_str(), nullptr);
+  for (const auto& [variable, value] : previous_) {
+    SetEnvironmentVariableW(variable.c_str(), value ? value->c_str() : nullptr);
+  }
 }
 
 void SimSession::Set(const std::wstring& name, const std::wstring& value) {
   const std::wstring variable = L"QUIBSHARE_SIM_" + name;
-  SetEnvironmentVariableW(variable.c_str(), value.c_str());
   settings_[variable] = value;
+  if (scope_ != SimScope::ThisProcess) return;
+  previous_.try_emplace(variable, ProcessVariable(variable));
+  SetEnvironmentVariableW(variable.c_str(), value.c_str());
 }
 
 std::vector<std::wstring> SimSession::Environment() const {
@@ -75,6 +91,7 @@ std::wstring SimSession::InstallQuibShare(bool withShareSheet) const {
   const std::wstring sim = ModuleDirectory() + L"\\quibshare_sim.dll";
   CopyFileW(QuibSharePath().c_str(), exe.c_str(), FALSE);
   CopyFileW(sim.c_str(), (folder_.Path() + L"\\Windows.Storage.dll").c_str(), FALSE);
+  CopyFileW(sim.c_str(), (folder_.Path() + L"\\Windows.Foundation.dll").c_str(), FALSE);
   const std::wstring sheet = folder_.Path() + L"\\Windows.ApplicationModel.DataTransfer.dll";
   if (withShareSheet) {
     CopyFileW(sim.c_str(), sheet.c_str(), FALSE);

@@ -1,8 +1,9 @@
-// Drives the simulated platform for one test: its scenarios (environment variables, which
-// child processes inherit) and the record of what it was asked.
+// Drives the simulated platform for one test: its scenarios (QUIBSHARE_SIM_* environment
+// variables) and the record of what it was asked.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,17 +11,22 @@
 
 namespace quibshare::test {
 
+// Where a session's settings go. Children: only into the environment of the processes started
+// with Environment(), so sessions running side by side cannot see each other's. ThisProcess: also
+// into this process's environment, for the platform loaded in-process and for children started
+// by code that passes no environment; restored when the session ends.
+enum class SimScope { Children, ThisProcess };
+
 class SimSession {
  public:
-  SimSession();
+  explicit SimSession(SimScope scope = SimScope::Children);
   ~SimSession();
   SimSession(const SimSession&) = delete;
   SimSession& operator=(const SimSession&) = delete;
 
-  // Sets QUIBSHARE_SIM_<name> for this process and the processes it starts.
+  // Sets QUIBSHARE_SIM_<name> (see SimScope).
   void Set(const std::wstring& name, const std::wstring& value);
-  // Every setting of this session as "NAME=value", for a child started while another session
-  // changes the process environment.
+  // Every setting of this session as "NAME=value", for RunOptions::environment.
   std::vector<std::wstring> Environment() const;
   // The lines recorded so far, optionally only those starting with `prefix`.
   std::vector<std::wstring> Record(const std::wstring& prefix = L"") const;
@@ -38,9 +44,12 @@ class SimSession {
   std::wstring InstallQuibShare(bool withShareSheet = true) const;
 
  private:
+  SimScope scope_;
   TempDirectory folder_;
   std::wstring recordPath_;
   std::map<std::wstring, std::wstring> settings_;
+  // This process's values before the session set them (ThisProcess only); none: unset.
+  std::map<std::wstring, std::optional<std::wstring>> previous_;
 };
 
 }  // namespace quibshare::test

@@ -1,20 +1,21 @@
-// In-process capture of standard error.
+// In-process capture of standard error or standard output.
 #include "harness/stderr_capture.h"
 
 #include "harness/process_runner.h"
 
 namespace quibshare::test {
 
-StderrCapture::StderrCapture() : previous_(GetStdHandle(STD_ERROR_HANDLE)) {
+StderrCapture::StderrCapture(DWORD standardHandle)
+    : standardHandle_(standardHandle), previous_(GetStdHandle(standardHandle)) {
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16);
   reader_.Reset(readEnd);
   writer_.Reset(writeEnd);
-  SetStdHandle(STD_ERROR_HANDLE, writeEnd);
+  SetStdHandle(standardHandle_, writeEnd);
 }
 
-StderrCapture::~StderrCapture() { SetStdHandle(STD_ERROR_HANDLE, previous_); }
+StderrCapture::~StderrCapture() { SetStdHandle(standardHandle_, previous_); }
 
 std::string StderrCapture::Take() { return ReadAvailable(reader_.Get()); }
 

@@ -1,5 +1,6 @@
-// Points this process's standard error handle at a pipe for the life of the object, so
-// in-process tests can read the exact bytes WriteDiagnostic writes.
+// Points one of this process's standard handles (standard error unless told) at a pipe for the
+// life of the object, so in-process tests can read the exact bytes WriteDiagnostic and
+// WriteStandardOutput write.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +13,7 @@ namespace quibshare::test {
 
 class StderrCapture {
  public:
-  StderrCapture();
+  explicit StderrCapture(DWORD standardHandle = STD_ERROR_HANDLE);
   ~StderrCapture();
   StderrCapture(const StderrCapture&) = delete;
   StderrCapture& operator=(const StderrCapture&) = delete;
@@ -21,6 +22,7 @@ class StderrCapture {
   std::string Take();
 
  private:
+  DWORD standardHandle_;
   HANDLE previous_;
   UniqueHandle reader_;
   UniqueHandle writer_;

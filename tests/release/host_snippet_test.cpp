@@ -9,7 +9,7 @@ namespace quibshare {
 namespace {
 
 TEST(ReadmeHostSnippet, ReportsTheExitCodeAndTheMessage) {
-  test::SimSession sim;
+  test::SimSession sim(test::SimScope::ThisProcess);
   const std::wstring exe = sim.InstallQuibShare();
   std::string message;
   EXPECT_EQ(ShareWithQuibShare(exe, sim.Folder().WriteFile(L"a b.txt"), message), 0u);

@@ -21,6 +21,9 @@ TEST(ShippedExecutable, EmbedsTheApplicationManifest) {
   EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos);
   EXPECT_NE(manifest.find("<longPathAware"), std::string::npos);
   EXPECT_NE(manifest.find(">true</longPathAware>"), std::string::npos);
+  // Per-monitor (v2) DPI awareness: an anchor in physical pixels is not rescaled by Windows.
+  EXPECT_NE(manifest.find(">PerMonitorV2</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
   EXPECT_EQ(manifest.find("<activeCodePage"), std::string::npos) << "standard error must stay ANSI";
 }
 

@@ -30,7 +30,7 @@ Lookup Find(const wchar_t* className) {
 TEST(GetActivationFactory, TriesNamespaceDllsLongestFirstUntilOneAnswers) {
   const wchar_t* const className = L"QuibShareTest.Outer.Inner.Widget";
   {
-    test::SimSession sim;
+    test::SimSession sim(test::SimScope::ThisProcess);
     sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
     const Lookup lookup = Find(className);
     EXPECT_EQ(lookup.result, S_OK);
@@ -39,7 +39,7 @@ TEST(GetActivationFactory, TriesNamespaceDllsLongestFirstUntilOneAnswers) {
               std::vector<std::wstring>{L"factory QuibShareTest.Outer.Inner " + std::wstring(className)});
   }
   {
-    test::SimSession sim;
+    test::SimSession sim(test::SimScope::ThisProcess);
     sim.Set(L"ANSWERING", L"QuibShareTest");
     EXPECT_EQ(Find(className).result, S_OK);
     EXPECT_EQ(sim.Record(L"factory"),
@@ -49,7 +49,7 @@ TEST(GetActivationFactory, TriesNamespaceDllsLongestFirstUntilOneAnswers) {
 }
 
 TEST(GetActivationFactory, ReturnsTheSystemsFailureWhenNothingAnswers) {
-  test::SimSession sim;
+  test::SimSession sim(test::SimScope::ThisProcess);
   for (const wchar_t* className : {L"QuibShareTest.Outer.Inner.Unanswered", L"Nowhere.To.Be.Found"}) {
     const Lookup lookup = Find(className);
     ComPtr<IUnknown> direct;
@@ -62,7 +62,7 @@ TEST(GetActivationFactory, ReturnsTheSystemsFailureWhenNothingAnswers) {
 }
 
 TEST(GetActivationFactory, FetchesAnAgileFactoryOncePerProcess) {
-  test::SimSession sim;
+  test::SimSession sim(test::SimScope::ThisProcess);
   sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(Find(L"QuibShareTest.Outer.Inner.AgileGadget").result, S_OK);
@@ -73,7 +73,7 @@ TEST(GetActivationFactory, FetchesAnAgileFactoryOncePerProcess) {
 }
 
 TEST(GetActivationFactory, WorksOnAThreadWithoutCom) {
-  test::SimSession sim;
+  test::SimSession sim(test::SimScope::ThisProcess);
   sim.Set(L"ANSWERING", L"QuibShareTest");
   Lookup lookup{};
   std::thread([&lookup] { lookup = Find(L"QuibShareTest.Outer.Inner.FromAnotherThread"); }).join();

@@ -76,6 +76,8 @@ TEST(ParameterizedIids, MatchTheirTypeSignatures) {
   const std::string completed = RuntimeClass(
       "Windows.ApplicationModel.DataTransfer.ShareCompletedEventArgs", abi::IShareCompletedEventArgs::Iid);
   const std::string item = Braced(abi::IStorageItem::Iid);
+  const std::string chosen = RuntimeClass("Windows.ApplicationModel.DataTransfer.TargetApplicationChosenEventArgs",
+                                          abi::ITargetApplicationChosenEventArgs::Iid);
   struct Case {
     const char* name;
     std::string signature;
@@ -93,6 +95,8 @@ TEST(ParameterizedIids, MatchTheirTypeSignatures) {
       {"TypedEventHandler<DataPackage, Object>",
        Instance(TypedEventHandlerPiid, {package, "cinterface(IInspectable)"}),
        abi::IShareCanceledHandler::Iid},
+      {"TypedEventHandler<DataTransferManager, TargetApplicationChosenEventArgs>",
+       Instance(TypedEventHandlerPiid, {manager, chosen}), abi::ITargetApplicationChosenHandler::Iid},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Braced(ParameterizedIid(c.signature)), Braced(c.declared)) << c.name << "\n" << c.signature;

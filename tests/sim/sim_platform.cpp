@@ -102,6 +102,7 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING 
   const std::wstring module = ModuleBaseName();
   Record(L"factory " + module + L" " + className);
   if (className == L"Windows.Storage.StorageFile") return MakeStorageFileStatics(factory);
+  if (className == L"Windows.Foundation.Uri") return MakeUriFactory(factory);
   if (className == L"Windows.ApplicationModel.DataTransfer.DataTransferManager") {
     return MakeDataTransferManagerFactory(factory);
   }

@@ -38,7 +38,11 @@ std::wstring Text(HSTRING text);
 // "%08X" of a code, as the record writes HRESULTs.
 std::wstring Hex(HRESULT code);
 
+// The text of a Uri made by the simulated factory (or by anyone's, through its RawUri).
+std::wstring UriText(abi::IUriRuntimeClass* uri);
+
 HRESULT MakeStorageFileStatics(IActivationFactory** factory);
+HRESULT MakeUriFactory(IActivationFactory** factory);
 HRESULT MakeDataTransferManagerFactory(IActivationFactory** factory);
 // Raises ShareCompleted or ShareCanceled on a package the simulated sheet made.
 void EndShareOf(abi::IDataPackage* package, bool canceled);

@@ -1,18 +1,28 @@
 // Simulated share sheet: the DataTransferManager class with its interop interface, and the
 // request, package and events that follow ShowShareUIForWindow. What happens is chosen by
-//   QUIBSHARE_SIM_REQUEST  inside (default)   DataRequested raised inside ShowShareUIForWindow
+//   QUIBSHARE_SIM_REQUEST  after (default)    DataRequested raised as soon as the window's thread
+//                                             pumps again after ShowShareUIForWindow returned
+//                          inside             raised inside ShowShareUIForWindow
+//                          inside-then-fail:HEX  raised inside, then Show returns HEX
 //                          later              raised 100 ms later on the window's thread
 //                          thread             raised from another thread
 //                          twice              raised inside, and again 100 ms later
 //                          never              never raised
 //                          quit-then-later    WM_QUIT posted inside, DataRequested 300 ms later
-//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none: 100 ms (or
-//                          QUIBSHARE_SIM_END_AFTER ms) after the (last) request
+//   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none (no end event,
+//                          as after "Copy link"): 100 ms (or QUIBSHARE_SIM_END_AFTER ms) after
+//                          the (last) request
 //   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4,
-//                          empty-request, empty-data, empty-properties (success with nothing)
-// Every call worth checking is appended to the record (see sim_platform.h).
+//                          empty-request, empty-data, empty-properties (success with nothing,
+//                          recorded as "gave nothing <method>")
+//   QUIBSHARE_SIM_TARGET   the AppUserModelId ShareCompleted reports (none when unset)
+//   QUIBSHARE_SIM_APP      when set, TargetApplicationChosen is raised with this name before
+//                          the end (whatever the end)
+// Every call worth checking is appended to the record (see sim_platform.h); GetForWindow also
+// records "process <id>" of the caller.
 #include <winstring.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,8 +38,10 @@ namespace quibshare::sim {
 namespace {
 
 // Whether QUIBSHARE_SIM_FAIL asks this getter to report success and give nothing.
-bool GivesNothing(const wchar_t* scenario) {
-  return Setting(L"QUIBSHARE_SIM_FAIL") == scenario;
+bool GivesNothing(const wchar_t* scenario, const wchar_t* method) {
+  if (Setting(L"QUIBSHARE_SIM_FAIL") != scenario) return false;
+  Record(std::wstring(L"gave nothing ") + method);
+  return true;
 }
 
 void Unexpected(int package, const wchar_t* method) {
@@ -83,16 +95,43 @@ class SimWeakReference final : public ComObject<abi::IWeakReference> {
   SimDataPackage* package_;
 };
 
+class SimShareTargetInfo final : public ComObject<abi::IShareTargetInfo> {
+ public:
+  explicit SimShareTargetInfo(std::wstring id) : id_(std::move(id)) {}
+  HRESULT STDMETHODCALLTYPE get_AppUserModelId(HSTRING* value) noexcept override {
+    return WindowsCreateString(id_.data(), static_cast<UINT32>(id_.size()), value);
+  }
+  HRESULT STDMETHODCALLTYPE get_ShareProvider(IInspectable** value) noexcept override {
+    *value = nullptr;
+    return S_OK;
+  }
+
+ private:
+  std::wstring id_;
+};
+
 class SimShareCompletedEventArgs final : public ComObject<abi::IShareCompletedEventArgs> {
  public:
-  HRESULT STDMETHODCALLTYPE get_ShareTarget(IInspectable** value) noexcept override {
-    *value = nullptr;
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE get_ShareTarget(abi::IShareTargetInfo** value) noexcept override {
+    const std::wstring target = Setting(L"QUIBSHARE_SIM_TARGET");
+    *value = target.empty() ? nullptr : new SimShareTargetInfo(target);
+    return S_OK;
   }
 };
 
-class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPackage3, abi::IDataPackage4,
-                                              abi::IWeakReferenceSource> {
+class SimTargetApplicationChosenEventArgs final : public ComObject<abi::ITargetApplicationChosenEventArgs> {
+ public:
+  explicit SimTargetApplicationChosenEventArgs(std::wstring name) : name_(std::move(name)) {}
+  HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING* value) noexcept override {
+    return WindowsCreateString(name_.data(), static_cast<UINT32>(name_.size()), value);
+  }
+
+ private:
+  std::wstring name_;
+};
+
+class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPackage2, abi::IDataPackage3,
+                                              abi::IDataPackage4, abi::IWeakReferenceSource> {
  public:
   SimDataPackage(int number, bool withPackage4) : number_(number), withPackage4_(withPackage4) {}
 
@@ -120,7 +159,7 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_Properties(abi::IDataPackagePropertySet** value) noexcept override {
-    *value = GivesNothing(L"empty-properties") ? nullptr : ComPtr<SimPropertySet>(properties_).Detach();
+    *value = GivesNothing(L"empty-properties", L"get_Properties") ? nullptr : ComPtr<SimPropertySet>(properties_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(abi::IIterableStorageItem* items) noexcept override {
@@ -164,8 +203,16 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
   HRESULT STDMETHODCALLTYPE remove_Destroyed(EventRegistrationToken) noexcept override { return Refuse(L"remove_Destroyed"); }
   HRESULT STDMETHODCALLTYPE SetData(HSTRING, IInspectable*) noexcept override { return Refuse(L"SetData"); }
   HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING, IUnknown*) noexcept override { return Refuse(L"SetDataProvider"); }
-  HRESULT STDMETHODCALLTYPE SetText(HSTRING) noexcept override { return Refuse(L"SetText"); }
-  HRESULT STDMETHODCALLTYPE SetUri(IInspectable*) noexcept override { return Refuse(L"SetUri"); }
+  HRESULT STDMETHODCALLTYPE SetText(HSTRING value) noexcept override {
+    Record(L"text " + std::to_wstring(number_) + L" " + Text(value));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetWebLink(abi::IUriRuntimeClass* value) noexcept override {
+    Record(L"weblink " + std::to_wstring(number_) + L" " + UriText(value));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetApplicationLink(abi::IUriRuntimeClass*) noexcept override { return Refuse(L"SetApplicationLink"); }
+  HRESULT STDMETHODCALLTYPE SetUri(abi::IUriRuntimeClass*) noexcept override { return Refuse(L"SetUri"); }
   HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING) noexcept override { return Refuse(L"SetHtmlFormat"); }
   HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable** value) noexcept override { *value = nullptr; return Refuse(L"get_ResourceMap"); }
   HRESULT STDMETHODCALLTYPE SetRtf(HSTRING) noexcept override { return Refuse(L"SetRtf"); }
@@ -239,7 +286,7 @@ class SimDataRequest final : public ComObject<abi::IDataRequest> {
  public:
   explicit SimDataRequest(ComPtr<SimDataPackage> package) : package_(std::move(package)) {}
   HRESULT STDMETHODCALLTYPE get_Data(abi::IDataPackage** value) noexcept override {
-    *value = GivesNothing(L"empty-data") ? nullptr : ComPtr<SimDataPackage>(package_).Detach();
+    *value = GivesNothing(L"empty-data", L"get_Data") ? nullptr : ComPtr<SimDataPackage>(package_).Detach();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE put_Data(abi::IDataPackage*) noexcept override { return Refuse(L"put_Data"); }
@@ -260,7 +307,7 @@ class SimDataRequestedEventArgs final : public ComObject<abi::IDataRequestedEven
   explicit SimDataRequestedEventArgs(ComPtr<SimDataPackage> package)
       : request_(ComPtr<SimDataRequest>::Attach(new SimDataRequest(std::move(package)))) {}
   HRESULT STDMETHODCALLTYPE get_Request(abi::IDataRequest** value) noexcept override {
-    *value = GivesNothing(L"empty-request") ? nullptr : ComPtr<SimDataRequest>(request_).Detach();
+    *value = GivesNothing(L"empty-request", L"get_Request") ? nullptr : ComPtr<SimDataRequest>(request_).Detach();
     return S_OK;
   }
 
@@ -283,12 +330,31 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
     Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" DataRequested 0 " + std::to_wstring(token.value));
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(IUnknown*, EventRegistrationToken*) noexcept override {
-    Unexpected(0, L"add_TargetApplicationChosen");
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(abi::ITargetApplicationChosenHandler* handler,
+                                                        EventRegistrationToken* token) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    token->value = ++lastToken_;
+    chosenHandlers_[token->value] = ComPtr<abi::ITargetApplicationChosenHandler>::Copy(handler);
+    Record(L"add TargetApplicationChosen 0 " + std::to_wstring(token->value));
+    return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken) noexcept override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken token) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const bool known = chosenHandlers_.erase(token.value) == 1;
+    Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" TargetApplicationChosen 0 " +
+           std::to_wstring(token.value));
+    return S_OK;
+  }
+
+  void RaiseTargetApplicationChosen(const std::wstring& name) {
+    std::vector<ComPtr<abi::ITargetApplicationChosenHandler>> handlers;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      for (const auto& entry : chosenHandlers_) handlers.push_back(entry.second);
+    }
+    Record(L"chosen " + name);
+    const auto args = ComPtr<SimTargetApplicationChosenEventArgs>::Attach(new SimTargetApplicationChosenEventArgs(name));
+    for (const auto& handler : handlers) handler->Invoke(this, args.Get());
   }
 
   // Raises DataRequested with a new package numbered `number`; returns that package.
@@ -317,6 +383,7 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
   std::mutex mutex_;
   INT64 lastToken_ = 0;
   std::map<INT64, ComPtr<abi::IDataRequestedHandler>> handlers_;
+  std::map<INT64, ComPtr<abi::ITargetApplicationChosenHandler>> chosenHandlers_;
 };
 
 // One share at a time, as the real sheet shows one per window. Never destroyed: it may hold
@@ -352,6 +419,39 @@ void After(UINT milliseconds, std::function<void()> action) {
   CurrentSheet().timers[id] = std::move(action);
 }
 
+constexpr UINT RunSoonMessage = WM_APP + 1;
+
+// What Soon queued on this thread, run in order by its message-only window.
+thread_local std::deque<std::function<void()>> soonActions;
+
+LRESULT CALLBACK SoonWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != RunSoonMessage || soonActions.empty()) return DefWindowProcW(window, message, wParam, lParam);
+  const std::function<void()> action = std::move(soonActions.front());
+  soonActions.pop_front();
+  action();
+  return 0;
+}
+
+// Runs `action` on this (the window's) thread as soon as it pumps messages again: a message-only
+// window of this thread's own carries it, as calls from the real sheet arrive by messages.
+void Soon(std::function<void()> action) {
+  thread_local HWND queue = nullptr;
+  if (queue == nullptr) {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&SoonWindowProc), &self);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = SoonWindowProc;
+    windowClass.hInstance = self;
+    windowClass.lpszClassName = L"QuibShareSimSoon";
+    RegisterClassExW(&windowClass);  // fails harmlessly once registered
+    queue = CreateWindowExW(0, L"QuibShareSimSoon", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, self, nullptr);
+  }
+  soonActions.push_back(std::move(action));
+  PostMessageW(queue, RunSoonMessage, 0, 0);
+}
+
 // QUIBSHARE_SIM_END_AFTER: milliseconds between the (last) request and the end; 100 unless set.
 UINT EndDelayMs() {
   const std::wstring setting = Setting(L"QUIBSHARE_SIM_END_AFTER");
@@ -360,6 +460,8 @@ UINT EndDelayMs() {
 
 void EndShare() {
   Sheet& sheet = CurrentSheet();
+  const std::wstring app = Setting(L"QUIBSHARE_SIM_APP");
+  if (!app.empty() && sheet.manager) sheet.manager->RaiseTargetApplicationChosen(app);
   const std::wstring end = Setting(L"QUIBSHARE_SIM_END");
   if (end.empty() || end == L"complete") {
     if (sheet.package) sheet.package->RaiseShareCompleted();
@@ -389,6 +491,7 @@ void RecordWindow(HWND window) {
   Record(std::wstring(L"window ") + title + L" class=" + windowClass +
          L" visible=" + std::to_wstring(IsWindowVisible(window) ? 1 : 0) +
          L" owned=" + std::to_wstring(GetWindow(window, GW_OWNER) != nullptr ? 1 : 0) +
+         L" at=" + std::to_wstring(bounds.left) + L"," + std::to_wstring(bounds.top) +
          L" size=" + std::to_wstring(bounds.right - bounds.left) + L"x" + std::to_wstring(bounds.bottom - bounds.top) +
          L" exstyle=" + Hex(static_cast<HRESULT>(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW)) +
          L" style=" + Hex(static_cast<HRESULT>(GetWindowLongW(window, GWL_STYLE) & (WS_POPUP | WS_CHILD))));
@@ -403,6 +506,7 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
   HRESULT STDMETHODCALLTYPE GetForWindow(HWND window, REFIID iid, void** manager) noexcept override {
     *manager = nullptr;
     RecordWindow(window);
+    Record(L"process " + std::to_wstring(GetCurrentProcessId()));
     const std::wstring fail = Setting(L"QUIBSHARE_SIM_FAIL");
     if (ScenarioIs(fail, L"getforwindow")) return ScenarioCode(fail);
     if (fail == L"getforwindow-empty") return S_OK;
@@ -421,9 +525,16 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
     Sheet& sheet = CurrentSheet();
     if (window != sheet.owner || !sheet.manager) return E_INVALIDARG;
     const std::wstring request = Setting(L"QUIBSHARE_SIM_REQUEST");
-    if (request.empty() || request == L"inside") {
+    if (request.empty() || request == L"after") {
+      Soon([] {
+        Request(1);
+        After(EndDelayMs(), EndShare);
+      });
+    } else if (request == L"inside" || ScenarioIs(request, L"inside-then-fail")) {
       Request(1);
       After(EndDelayMs(), EndShare);
+      // The sheet has been asked and answered, and Show still reports a failure.
+      if (ScenarioIs(request, L"inside-then-fail")) return ScenarioCode(request);
     } else if (request == L"later") {
       After(100, [] {
         Request(1);

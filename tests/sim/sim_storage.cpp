@@ -7,6 +7,7 @@
 //   status-fails:HEX      get_Status fails         cancel-fails:HEX  never completes, Cancel fails
 //   empty-operation       GetFileFromPathAsync succeeds without an operation
 // QUIBSHARE_SIM_STORAGE_AFTER (ms) keeps any operation running that long before it ends as above.
+// QUIBSHARE_SIM_STORAGE_FOR, when set, is the file name the scenario is for: others complete.
 #include <winstring.h>
 
 #include <cwchar>
@@ -126,7 +127,9 @@ class SimStorageFileStatics final : public ComObject<ActivationFactory, abi::ISt
   HRESULT STDMETHODCALLTYPE GetFileFromPathAsync(HSTRING path, abi::IAsyncOperationStorageFile** operation) noexcept override {
     *operation = nullptr;
     const std::wstring text = Text(path);
-    const std::wstring scenario = Setting(L"QUIBSHARE_SIM_STORAGE");
+    const std::wstring only = Setting(L"QUIBSHARE_SIM_STORAGE_FOR");
+    const bool forThis = only.empty() || text.substr(text.find_last_of(L"\\/") + 1) == only;
+    const std::wstring scenario = forThis ? Setting(L"QUIBSHARE_SIM_STORAGE") : L"complete";
     Record(L"open " + text);
     if (ScenarioIs(scenario, L"fail-start")) return ScenarioCode(scenario);
     if (scenario == L"empty-operation") return S_OK;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "harness/process_runner.h"
 #include "harness/temp_directory.h"
 
 namespace quibshare {
 namespace {
 
+using test::ProcessResult;
 using test::TempDirectory;
 
 constexpr wchar_t Program[] = L"C:\\apps\\QuibShare.exe";
@@ -42,7 +44,7 @@ TEST(ValidateInput, RejectsEachMalformedCommandLineWithItsReason) {
     std::wstring failure = L"left-over text";
     const ValidatedInput input = ValidateInput(c.arguments, &failure);
     EXPECT_FALSE(input.valid) << c.reason;
-    EXPECT_EQ(input.path, L"");
+    EXPECT_TRUE(input.paths.empty());
     EXPECT_EQ(failure, L"Sharing could not start: " + c.reason);
     EXPECT_EQ(CheckInput(c.arguments), L"Sharing could not start: " + c.reason);
     EXPECT_FALSE(ValidateInput(c.arguments, nullptr).valid);
@@ -55,7 +57,7 @@ TEST(ValidateInput, AcceptsAFileAndLeavesTheFailureTextAlone) {
   std::wstring failure;
   const ValidatedInput input = ValidateInput({Program, L"--input", file}, &failure);
   EXPECT_TRUE(input.valid);
-  EXPECT_EQ(input.path, file);
+  EXPECT_EQ(input.paths, std::vector{file});
   EXPECT_EQ(failure, L"");
   EXPECT_EQ(CheckInput({Program, L"--input", file}), std::nullopt);
 }
@@ -67,7 +69,7 @@ TEST(ValidateInput, ReturnsForwardSlashPathsWithBackslashes) {
   for (wchar_t& c : forward) c = c == L'\\' ? L'/' : c;
   const ValidatedInput input = ValidateInput({Program, L"--input", forward}, nullptr);
   EXPECT_TRUE(input.valid);
-  EXPECT_EQ(input.path, file);
+  EXPECT_EQ(input.paths, std::vector{file});
 }
 
 TEST(ValidateInput, ResolvesARelativeNameAgainstTheCurrentDirectory) {
@@ -79,7 +81,7 @@ TEST(ValidateInput, ResolvesARelativeNameAgainstTheCurrentDirectory) {
   const ValidatedInput input = ValidateInput({Program, L"--input", L"relative.txt"}, nullptr);
   SetCurrentDirectoryW(previous);
   EXPECT_TRUE(input.valid);
-  EXPECT_EQ(input.path, file);
+  EXPECT_EQ(input.paths, std::vector{file});
 }
 
 TEST(ValidateInput, AcceptsPathsLongerThanMaxPath) {
@@ -95,7 +97,7 @@ TEST(ValidateInput, AcceptsPathsLongerThanMaxPath) {
   EXPECT_EQ(NormalizeInputPath(file), file);
   const ValidatedInput input = ValidateInput({Program, L"--input", file}, nullptr);
   EXPECT_TRUE(input.valid);
-  EXPECT_EQ(input.path, file);
+  EXPECT_EQ(input.paths, std::vector{file});
 }
 
 TEST(ValidateInput, AcceptsHiddenAndReadOnlyFiles) {
@@ -111,6 +113,69 @@ TEST(ValidateInput, DoesNotTreatBlanksAsAnEmptyPath) {
   std::wstring failure;
   ValidateInput({Program, L"--input", L"   "}, &failure);
   EXPECT_NE(failure, L"Sharing could not start: input path cannot be empty");
+}
+
+TEST(ValidateInput, ChecksEveryFileInOrderAndNamesTheFirstBadOne) {
+  TempDirectory temp;
+  const std::wstring first = temp.WriteFile(L"first.txt");
+  const std::wstring second = temp.WriteFile(L"second.txt");
+  const std::wstring missing = temp.Path() + L"\\missing.txt";
+  const std::wstring folder = temp.MakeDirectory(L"folder");
+  ArgumentList nineThenMissing{Program};
+  for (int i = 0; i < 9; ++i) nineThenMissing.insert(nineThenMissing.end(), {L"--input", first});
+  nineThenMissing.insert(nineThenMissing.end(), {L"--input", missing});
+  struct Case {
+    ArgumentList arguments;
+    std::wstring reason;
+  };
+  const Case cases[] = {
+      {{Program, L"--input", first, L"--input", missing, L"--input", folder},
+       L"input file does not exist or is inaccessible (input 2)"},
+      {{Program, L"--input", folder, L"--input", L""}, L"input must be a regular file, not a directory (input 1)"},
+      {{Program, L"--input", first, L"--wait", L"--input", L""}, L"input path cannot be empty (input 2)"},
+      {nineThenMissing, L"input file does not exist or is inaccessible (input 10)"},
+      // One file keeps the two-argument form's texts; the line itself is checked first.
+      {{Program, L"--input", L"", L"--wait"}, L"input path cannot be empty"},
+      {{Program, L"--input", missing, L"--title", L"T"}, L"input file does not exist or is inaccessible"},
+      {{Program, L"--input", missing, L"--title", L""}, L"--title cannot be empty"},
+  };
+  for (const Case& c : cases) {
+    std::wstring failure;
+    const ValidatedInput input = ValidateInput(c.arguments, &failure);
+    EXPECT_FALSE(input.valid) << c.reason;
+    EXPECT_TRUE(input.paths.empty());
+    EXPECT_EQ(failure, L"Sharing could not start: " + c.reason);
+  }
+
+  std::wstring forward = second;
+  for (wchar_t& c : forward) c = c == L'\\' ? L'/' : c;
+  const ArgumentList arguments{Program, L"--input", forward, L"--wait", L"--input", first, L"--input", second};
+  const ValidatedInput input = ValidateInput(arguments, nullptr);
+  EXPECT_TRUE(input.valid);
+  EXPECT_EQ(input.paths, (std::vector{second, first, second}));
+  EXPECT_EQ(input.request, ParseRequest(arguments, nullptr));
+}
+
+// The broker turns a rejected line away before any worker starts, in ASCII on one line.
+TEST(HostCommandLine, RejectsMisuseWithCodeTwoAndItsText) {
+  TempDirectory temp;
+  const std::wstring file = temp.WriteFile(L"a.txt");
+  struct Case {
+    std::vector<std::wstring> arguments;
+    std::string text;
+  };
+  const Case cases[] = {
+      {{L"--input", file, L"--wait", L"--wait"}, "--wait is given more than once"},
+      {{L"--input", file, L"--wait", L"\x4E2D\xD83D\xDE00\n"}, "unknown option ???"},
+      {{L"--input", temp.Path() + L"\\missing.txt", L"--input", file},
+       "input file does not exist or is inaccessible (input 1)"},
+  };
+  for (const Case& c : cases) {
+    // RunProcess gives every child a time limit.
+    const ProcessResult result = test::RunProcess(test::QuibSharePath(), c.arguments);
+    EXPECT_EQ(result.exitCode, 2u) << c.text;
+    EXPECT_EQ(result.standardError, "Sharing could not start: " + c.text + "\r\n");
+  }
 }
 
 }  // namespace

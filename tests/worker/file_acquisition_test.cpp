@@ -1,4 +1,4 @@
-// AcquireStorageFile against the simulated StorageFile, in this process and on this thread.
+// AcquireStorageFiles against the simulated StorageFile, in this process and on this thread.
 #include "worker/file_acquisition.h"
 
 #include <gtest/gtest.h>
@@ -20,19 +20,22 @@ class FileAcquisition : public ::testing::Test {
  protected:
   void SetUp() override { file_ = sim_.Folder().WriteFile(L"report.final.pdf"); }
 
-  // The HRESULT raised for a scenario, or S_OK.
-  HRESULT Raised(const std::wstring& scenario, std::chrono::nanoseconds deadline = 5s) {
+  // The HRESULT raised for a scenario (played by every file, or by the one named `only`), or S_OK.
+  HRESULT Raised(const std::wstring& scenario, std::chrono::nanoseconds deadline = 5s,
+                 const std::vector<std::wstring>& paths = {}, const std::wstring& only = L"") {
     sim_.Set(L"STORAGE", scenario);
+    sim_.Set(L"STORAGE_FOR", only);
     try {
-      AcquireStorageFile(file_, deadline);
+      AcquireStorageFiles(paths.empty() ? std::vector<std::wstring>{file_} : paths, deadline);
       return S_OK;
     } catch (const HResultError& error) {
       return error.Code();
     }
   }
+  ComPtr<abi::IStorageFile> AcquireOne() { return AcquireStorageFiles({file_}).front(); }
   size_t Cancels() const { return sim_.Record(L"cancel").size(); }
 
-  test::SimSession sim_;
+  test::SimSession sim_{test::SimScope::ThisProcess};
   std::wstring file_;
 };
 
@@ -61,13 +64,13 @@ TEST_F(FileAcquisition, RaisesTheCodeOfEachFailure) {
 
 TEST_F(FileAcquisition, OutOfMemoryIsRaisedAsBadAlloc) {
   sim_.Set(L"STORAGE", L"error:8007000E");
-  EXPECT_THROW(AcquireStorageFile(file_), std::bad_alloc);
+  EXPECT_THROW(AcquireOne(), std::bad_alloc);
 }
 
 TEST_F(FileAcquisition, ReturnsTheFileOpenedForThePath) {
   for (const wchar_t* scenario : {L"complete", L"delay:150"}) {
     sim_.Set(L"STORAGE", scenario);
-    const ComPtr<abi::IStorageFile> file = AcquireStorageFile(file_);
+    const ComPtr<abi::IStorageFile> file = AcquireOne();
     ASSERT_TRUE(file);
     ComPtr<abi::IStorageItem> item;
     ASSERT_EQ(file.As(item), S_OK);
@@ -80,13 +83,50 @@ TEST_F(FileAcquisition, ReturnsTheFileOpenedForThePath) {
 
 TEST_F(FileAcquisition, NoFileIsAnEmptyReference) {
   sim_.Set(L"STORAGE", L"no-file");
-  EXPECT_FALSE(AcquireStorageFile(file_));
+  EXPECT_FALSE(AcquireOne());
+}
+
+std::wstring PathOf(const ComPtr<abi::IStorageFile>& file) {
+  ComPtr<abi::IStorageItem> item;
+  UniqueHString path;
+  if (!file || FAILED(file.As(item)) || FAILED(item->get_Path(path.Put()))) return L"<none>";
+  return std::wstring(HStringText(path.Get()));
+}
+
+// All files are opened at once under one deadline; the first failing file in order decides, and
+// nothing is left running unseen.
+TEST_F(FileAcquisition, SeveralFilesShareOneDeadlineAndTheFirstFailureInOrder) {
+  const std::vector<std::wstring> paths = {sim_.Folder().WriteFile(L"a.txt"), sim_.Folder().WriteFile(L"b.txt"),
+                                           sim_.Folder().WriteFile(L"c.txt")};
+  struct Case {
+    std::wstring scenario;
+    std::wstring only;
+    std::uint32_t raised;
+    std::vector<std::wstring> cancelled;
+  };
+  const Case cases[] = {
+      // Each takes 600 ms of the one second: together they fit, one after another they would not.
+      {L"delay:600", L"", S_OK, {}},
+      {L"never", L"b.txt", 0x800705B4, {L"cancel " + paths[1]}},
+      {L"error:80070005", L"c.txt", 0x80070005, {}},
+      // The second cannot even start: the first, already running, is cancelled.
+      {L"fail-start:80070002", L"b.txt", 0x80070002, {L"cancel " + paths[0]}},
+  };
+  for (const Case& c : cases) {
+    sim_.ClearRecord();
+    EXPECT_EQ(static_cast<std::uint32_t>(Raised(c.scenario, 1s, paths, c.only)), c.raised) << c.raised;
+    EXPECT_EQ(sim_.Record(L"cancel"), c.cancelled) << c.raised;
+  }
+  sim_.Set(L"STORAGE", L"complete");
+  std::vector<std::wstring> opened;
+  for (const ComPtr<abi::IStorageFile>& file : AcquireStorageFiles(paths)) opened.push_back(PathOf(file));
+  EXPECT_EQ(opened, paths);
 }
 
 TEST_F(FileAcquisition, TakesAFinishedOperationWithoutPumping) {
   ASSERT_TRUE(PostThreadMessageW(GetCurrentThreadId(), WM_APP + 7, 0, 0));
   sim_.Set(L"STORAGE", L"complete");
-  EXPECT_TRUE(AcquireStorageFile(file_));
+  EXPECT_TRUE(AcquireOne());
   MSG message;
   EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_APP + 7, WM_APP + 7, PM_REMOVE)) << "was pumped";
 }
@@ -134,7 +174,7 @@ TEST_F(FileAcquisition, DispatchesMessagesWhileWaiting) {
     PostMessageW(window, WM_APP, 0, 0);
   });
   sim_.Set(L"STORAGE", L"delay:600");
-  EXPECT_TRUE(AcquireStorageFile(file_));
+  EXPECT_TRUE(AcquireOne());
   poster.join();
   EXPECT_EQ(received, 1);
   DestroyWindow(window);

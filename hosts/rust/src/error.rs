@@ -3,15 +3,17 @@
 use std::fmt;
 use std::io;
 use std::path::Path;
+use std::time::Duration;
 
 /// What went wrong. The names match the error codes of QuibShare's npm package.
+#[non_exhaustive]
 #[derive(Debug, Clone, Copy, PartialEq, Eq, Hash)]
 pub enum ErrorKind {
-    /// Exit code 2: the path was rejected (missing, a directory, empty...).
+    /// Exit code 2: the command line or a file was rejected (missing, a directory, empty...).
     InputRejected,
     /// Exit code 3: this system cannot share; hide or disable sharing.
     Unavailable,
-    /// Exit code 1: sharing failed or timed out, or QuibShare had to be stopped.
+    /// Exit code 1: sharing failed or timed out, or QuibShare had to be stopped at the deadline.
     Failed,
     /// Any other exit code: QuibShare ended abnormally (for example 0xC0000005 after a crash).
     AbnormalExit,
@@ -21,6 +23,8 @@ pub enum ErrorKind {
     SpawnFailed,
 }
 
+/// A share that did not go through: its [`ErrorKind`], QuibShare's exit code and its message.
+/// `Display` shows the message alone; a spawn failure's system error is its `source()`.
 #[derive(Debug)]
 pub struct Error {
     kind: ErrorKind,
@@ -30,6 +34,7 @@ pub struct Error {
 }
 
 impl Error {
+    /// What went wrong.
     pub fn kind(&self) -> ErrorKind {
         self.kind
     }
@@ -57,7 +62,8 @@ impl Error {
     }
 
     #[cfg_attr(not(windows), allow(dead_code))]
-    pub(crate) fn stopped(seconds: u32) -> Self {
+    pub(crate) fn stopped(deadline: Duration) -> Self {
+        let seconds = deadline.as_secs();
         let message = format!("QuibShare did not exit within {} seconds and was stopped.", seconds);
         Error { kind: ErrorKind::Failed, exit_code: None, message, source: None }
     }
@@ -68,7 +74,8 @@ impl Error {
     }
 
     pub(crate) fn spawn_failed(executable: &Path, source: io::Error) -> Self {
-        let message = format!("QuibShare could not be started from {}: {}", executable.display(), source);
+        // The system's text is the source's alone: reporters print both.
+        let message = format!("QuibShare could not be started from {}.", executable.display());
         Error { kind: ErrorKind::SpawnFailed, exit_code: None, message, source: Some(source) }
     }
 }

@@ -1,16 +1,24 @@
-//! The Windows side: starting QuibShare.exe and reading the system's version. Runs on the
-//! caller's thread, with one more thread per share reading standard error.
+//! The Windows side: starting QuibShare.exe, and what system this is. Runs on the caller's thread,
+//! with one more thread for each piped standard handle, reading it.
 
-use std::ffi::{c_void, OsStr};
+use std::ffi::{c_void, OsString};
 use std::io::{self, Read};
 use std::os::windows::io::AsRawHandle;
 use std::path::Path;
-use std::process::{Command, Stdio};
+use std::process::{Child, Command, Stdio};
+use std::sync::mpsc::{self, Receiver};
+use std::sync::{Arc, Mutex, PoisonError};
 use std::thread;
+use std::time::{Duration, Instant};
 
-/// QuibShare exits within about 35 s; one still running well after that is stuck.
-pub(crate) const DEADLINE_MS: u32 = 60_000;
+use crate::system::Machine;
+
+/// How long the pipes may stay open once QuibShare has exited: a process it started may hold
+/// them for good, and what QuibShare itself wrote has been read by then.
+const PIPE_GRACE: Duration = Duration::from_secs(2);
 const WAIT_OBJECT_0: u32 = 0;
+
+type Handle = *mut c_void;
 
 #[repr(C)]
 struct OsVersionInfo {
@@ -22,9 +30,31 @@ struct OsVersionInfo {
     service_pack: [u16; 128],
 }
 
+#[repr(C)]
+struct SystemInfo {
+    processor_architecture: u16,
+    reserved: u16,
+    page_size: u32,
+    minimum_application_address: *mut c_void,
+    maximum_application_address: *mut c_void,
+    active_processor_mask: usize,
+    number_of_processors: u32,
+    processor_type: u32,
+    allocation_granularity: u32,
+    processor_level: u16,
+    processor_revision: u16,
+}
+
+type IsWow64Process2 =
+    unsafe extern "system" fn(process: Handle, process_machine: *mut u16, native_machine: *mut u16) -> i32;
+
 #[link(name = "kernel32")]
 extern "system" {
-    fn WaitForSingleObject(handle: *mut c_void, milliseconds: u32) -> u32;
+    fn WaitForSingleObject(handle: Handle, milliseconds: u32) -> u32;
+    fn GetModuleHandleW(name: *const u16) -> Handle;
+    fn GetProcAddress(module: Handle, name: *const u8) -> *mut c_void;
+    fn GetCurrentProcess() -> Handle;
+    fn GetNativeSystemInfo(info: *mut SystemInfo);
 }
 
 #[link(name = "ntdll")]
@@ -32,32 +62,97 @@ extern "system" {
     fn RtlGetVersion(info: *mut OsVersionInfo) -> i32;
 }
 
-/// Runs `QuibShare.exe --input <file>` and returns its exit code and standard error, or None if
-/// it had to be stopped at the deadline.
-pub(crate) fn run(executable: &Path, file: &OsStr) -> io::Result<Option<(u32, Vec<u8>)>> {
+/// How QuibShare exited, and what it wrote.
+#[derive(Debug, PartialEq, Eq)]
+pub(crate) struct Exit {
+    pub(crate) code: u32,
+    pub(crate) stdout: Vec<u8>,
+    pub(crate) stderr: Vec<u8>,
+}
+
+/// A started QuibShare, whose pipes are being read.
+pub(crate) struct Running {
+    child: Child,
+    started: Instant,
+    stdout: Option<Pipe>,
+    stderr: Pipe,
+}
+
+/// Runs QuibShare with `arguments`, taking its standard output only when it is asked to `wait`.
+/// None if it was still running `deadline` after the start, and so was stopped.
+pub(crate) fn run(
+    executable: &Path,
+    arguments: &[OsString],
+    wait: bool,
+    deadline: Duration,
+) -> io::Result<Option<Exit>> {
+    start(executable, arguments, wait)?.finish(deadline)
+}
+
+/// Starts QuibShare and the readers of its pipes; its deadline counts from here.
+pub(crate) fn start(executable: &Path, arguments: &[OsString], wait: bool) -> io::Result<Running> {
+    let started = Instant::now();
     let mut child = Command::new(executable)
-        .arg("--input")
-        .arg(file)
+        .args(arguments)
         .stdin(Stdio::null())
-        .stdout(Stdio::null())
+        .stdout(if wait { Stdio::piped() } else { Stdio::null() })
         .stderr(Stdio::piped())
         .spawn()?;
-    // Read on a thread of its own, so that waiting for the exit never depends on the pipe.
-    let mut pipe = child.stderr.take().expect("standard error is piped");
-    let reader = thread::spawn(move || {
-        let mut bytes = Vec::new();
-        let _ = pipe.read_to_end(&mut bytes);
-        bytes
-    });
-    // std has no wait with a time limit; the process handle is ours as long as `child` lives.
-    let exited = unsafe { WaitForSingleObject(child.as_raw_handle(), DEADLINE_MS) } == WAIT_OBJECT_0;
-    if !exited {
-        let _ = child.kill();
+    let stdout = child.stdout.take().map(Pipe::read);
+    let stderr = Pipe::read(child.stderr.take().expect("standard error is piped"));
+    Ok(Running { child, started, stdout, stderr })
+}
+
+impl Running {
+    /// Waits for the exit until `deadline` after the start, then stops QuibShare. Never waits for
+    /// a pipe without a limit: after a stop not at all, after an exit for `PIPE_GRACE`.
+    pub(crate) fn finish(mut self, deadline: Duration) -> io::Result<Option<Exit>> {
+        let left = deadline.saturating_sub(self.started.elapsed()).as_millis();
+        // u32::MAX would be INFINITE.
+        let left = u32::try_from(left).unwrap_or(u32::MAX).min(u32::MAX - 1);
+        // std has no wait with a time limit; the process handle is ours as long as `child` lives.
+        let exited = unsafe { WaitForSingleObject(self.child.as_raw_handle(), left) } == WAIT_OBJECT_0;
+        if !exited {
+            let _ = self.child.kill();
+            return Ok(None);
+        }
+        let status = self.child.wait()?;
+        let until = Instant::now() + PIPE_GRACE;
+        let stdout = self.stdout.map_or_else(Vec::new, |pipe| pipe.take(until));
+        let stderr = self.stderr.take(until);
+        // On Windows every exit has a code; exception codes are u32 values above i32::MAX.
+        Ok(status.code().map(|code| Exit { code: code as u32, stdout, stderr }))
     }
-    let status = child.wait()?;
-    let stderr = reader.join().unwrap_or_default();
-    // On Windows every exit has a code; exception codes are u32 values above i32::MAX.
-    Ok(status.code().filter(|_| exited).map(|code| (code as u32, stderr)))
+}
+
+/// A pipe read to its end on a thread of its own, so that waiting for the exit never depends on
+/// it. The thread ends with the pipe, which may be after the share if another process holds it.
+struct Pipe {
+    bytes: Arc<Mutex<Vec<u8>>>,
+    ended: Receiver<()>,
+}
+
+impl Pipe {
+    fn read(mut pipe: impl Read + Send + 'static) -> Pipe {
+        let bytes = Arc::new(Mutex::new(Vec::new()));
+        let (ends, ended) = mpsc::channel();
+        let shared = Arc::clone(&bytes);
+        thread::spawn(move || {
+            let _ends = ends; // dropped with the thread, which tells `ended`
+            let mut chunk = [0; 4096];
+            while let Ok(n @ 1..) = pipe.read(&mut chunk) {
+                shared.lock().unwrap_or_else(PoisonError::into_inner).extend_from_slice(&chunk[..n]);
+            }
+        });
+        Pipe { bytes, ended }
+    }
+
+    /// What has been read once the pipe has ended, or by `until` if it is still open then.
+    fn take(self, until: Instant) -> Vec<u8> {
+        let _ = self.ended.recv_timeout(until.saturating_duration_since(Instant::now()));
+        let mut bytes = self.bytes.lock().unwrap_or_else(PoisonError::into_inner);
+        std::mem::take(&mut *bytes)
+    }
 }
 
 /// The major version and build of Windows. RtlGetVersion, unlike GetVersionEx, does not depend
@@ -68,4 +163,130 @@ pub(crate) fn version() -> Option<(u32, u32)> {
     info.size = std::mem::size_of::<OsVersionInfo>() as u32;
     let status = unsafe { RtlGetVersion(&mut info) };
     (status == 0).then(|| (info.major, info.build))
+}
+
+/// The machine Windows runs on, whatever this process is built for or emulated as.
+pub(crate) fn native_machine() -> Machine {
+    wow64_native_machine().unwrap_or_else(system_info_machine)
+}
+
+/// From IsWow64Process2, which Windows 10 has from version 1511 on: looked up, not linked, so
+/// that the crate still loads on a system without it.
+fn wow64_native_machine() -> Option<Machine> {
+    let kernel32: Vec<u16> = "kernel32.dll\0".encode_utf16().collect();
+    let module = unsafe { GetModuleHandleW(kernel32.as_ptr()) };
+    if module.is_null() {
+        return None;
+    }
+    let address = unsafe { GetProcAddress(module, b"IsWow64Process2\0".as_ptr()) };
+    if address.is_null() {
+        return None;
+    }
+    let is_wow64_process2 = unsafe { std::mem::transmute::<*mut c_void, IsWow64Process2>(address) };
+    let (mut process, mut native) = (0, 0);
+    let ok = unsafe { is_wow64_process2(GetCurrentProcess(), &mut process, &mut native) } != 0;
+    ok.then(|| Machine::Image(native))
+}
+
+/// From GetNativeSystemInfo, which an x64 process emulated on ARM64 is told is x64: a fallback
+/// only for systems too old to share anyway.
+fn system_info_machine() -> Machine {
+    let mut info: SystemInfo = unsafe { std::mem::zeroed() };
+    unsafe { GetNativeSystemInfo(&mut info) };
+    Machine::Processor(info.processor_architecture)
+}
+
+#[cfg(test)]
+mod tests {
+    use super::*;
+    use std::{env, fs};
+
+    #[link(name = "kernel32")]
+    extern "system" {
+        fn OpenProcess(access: u32, inherit: i32, pid: u32) -> Handle;
+        fn TerminateProcess(process: Handle, code: u32) -> i32;
+        fn CloseHandle(handle: Handle) -> i32;
+    }
+    const SYNCHRONIZE: u32 = 0x0010_0000;
+    const PROCESS_TERMINATE: u32 = 0x0001;
+
+    /// Whether process `pid` has ended, or ends within `limit`.
+    fn ends_within(pid: u32, limit: Duration) -> bool {
+        let process = unsafe { OpenProcess(SYNCHRONIZE, 0, pid) };
+        if process.is_null() {
+            return true;
+        }
+        let ended = unsafe { WaitForSingleObject(process, limit.as_millis() as u32) } == WAIT_OBJECT_0;
+        unsafe { CloseHandle(process) };
+        ended
+    }
+
+    fn terminate(pid: u32) {
+        let process = unsafe { OpenProcess(PROCESS_TERMINATE, 0, pid) };
+        if !process.is_null() {
+            unsafe {
+                TerminateProcess(process, 1);
+                CloseHandle(process);
+            }
+        }
+    }
+
+    /// The process ids the stand-ins wrote to `file`, once there are `count` of them.
+    fn pids(file: &Path, count: usize) -> Vec<u32> {
+        let deadline = Instant::now() + Duration::from_secs(60);
+        loop {
+            let text = fs::read_to_string(file).unwrap_or_default();
+            let pids: Vec<u32> = text.lines().filter_map(|l| l.parse().ok()).collect();
+            if pids.len() >= count || Instant::now() > deadline {
+                return pids;
+            }
+            thread::sleep(Duration::from_millis(50));
+        }
+    }
+
+    // Wine says build 19045 (set by scripts/setup) of Windows 10 on x64.
+    #[test]
+    fn wine_reports_windows_10_build_19045_on_x64_through_each_lookup() {
+        assert_eq!(version(), Some((10, 19045)));
+        assert_eq!(wow64_native_machine(), Some(Machine::Image(0x8664)));
+        assert_eq!(system_info_machine(), Machine::Processor(9));
+    }
+
+    #[test]
+    fn a_hung_child_or_a_pipe_held_by_its_own_child_never_holds_the_call() {
+        let stand_in = env::var_os("QUIBSHARE_STAND_IN_EXE").expect("the stand-in's path");
+        let folder = env::temp_dir().join("quibshare-rust-deadline");
+        let _ = fs::remove_dir_all(&folder);
+        fs::create_dir_all(&folder).unwrap();
+        // (mode, standard output piped, stopped by the test before the deadline, deadline,
+        // processes, result)
+        let exited = Exit { code: 1, stdout: Vec::new(), stderr: Vec::new() };
+        let cases = [
+            ("hang", false, false, Duration::ZERO, 1, None),
+            ("hang-with-child", true, false, Duration::ZERO, 2, None),
+            ("hang-with-child", true, true, Duration::from_secs(60), 2, Some(exited)),
+        ];
+        for (i, (mode, wait, stop_first, deadline, count, expected)) in cases.into_iter().enumerate() {
+            let file = folder.join(format!("pids {}.txt", i));
+            env::set_var("QUIBSHARE_STAND_IN", mode);
+            env::set_var("QUIBSHARE_STAND_IN_PIDS", &file);
+            let mut running = start(Path::new(&stand_in), &[], wait).unwrap();
+            let pid = running.child.id();
+            // Once its pid is written the stand-in hangs, whatever the machine's speed.
+            let pids = pids(&file, count);
+            if stop_first {
+                running.child.kill().unwrap();
+            }
+            let (sender, returned) = mpsc::channel();
+            thread::spawn(move || sender.send(running.finish(deadline).unwrap()));
+            let result = returned.recv_timeout(Duration::from_secs(60));
+            let child_ended = ends_within(pid, Duration::from_secs(10));
+            pids.iter().for_each(|&pid| terminate(pid));
+
+            assert_eq!(pids.len(), count, "{}: {:?}", mode, pids);
+            assert!(pids.contains(&pid), "{}: {} in {:?}", mode, pid, pids);
+            assert_eq!(result, Ok(expected), "{} (stopped first: {})", mode, stop_first);
+            assert!(child_ended, "{}: the stand-in still runs", mode);
+        }
+    }
 }

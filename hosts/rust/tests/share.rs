@@ -7,7 +7,7 @@ use std::sync::{Mutex, MutexGuard};
 use std::time::{Duration, Instant};
 use std::{env, fs, thread};
 
-use quibshare::{Error, ErrorKind, Sharer};
+use quibshare::{Error, ErrorKind, Outcome, OutcomeKind, Rect, Sharer};
 
 const MISSING: &str = "Sharing could not start: input file does not exist or is inaccessible";
 
@@ -30,6 +30,8 @@ impl Install {
         place(&folder, with_sheet);
         env::set_var("QUIBSHARE_SIM_LOG", folder.join("record.txt"));
         env::set_var("QUIBSHARE_SIM_FAIL", fail);
+        env::remove_var("QUIBSHARE_SIM_TARGET");
+        env::remove_var("QUIBSHARE_SIM_APP");
         Install { folder, _turn: turn }
     }
 
@@ -64,7 +66,9 @@ fn place(folder: &Path, with_sheet: bool) {
     let built = |variable: &str| env::var_os(variable).expect("the built file's path");
     fs::copy(built("QUIBSHARE_EXE"), folder.join("QuibShare.exe")).unwrap();
     if with_sheet {
-        for name in ["Windows.Storage.dll", "Windows.ApplicationModel.DataTransfer.dll"] {
+        for name in
+            ["Windows.Storage.dll", "Windows.ApplicationModel.DataTransfer.dll", "Windows.Foundation.dll"]
+        {
             fs::copy(built("QUIBSHARE_SIM_DLL"), folder.join(name)).unwrap();
         }
     }
@@ -74,22 +78,33 @@ fn shared(path: &Path) -> String {
     format!("SetStorageItemsReadOnly 1 {}", path.display())
 }
 
-fn expect_error(result: Result<(), Error>, kind: ErrorKind, code: Option<u32>, message: &str) {
+fn expect_error(result: Result<Outcome, Error>, kind: ErrorKind, code: Option<u32>, message: &str) {
     let error = result.expect_err(message);
     assert_eq!((error.kind(), error.exit_code(), error.message()), (kind, code, message));
+}
+
+fn handed(result: Result<Outcome, Error>) -> bool {
+    result.map_or(false, |outcome| outcome.kind() == OutcomeKind::Handed)
 }
 
 #[test]
 fn share_beside_the_current_executable_gives_the_sheet_the_title_and_one_read_only_item() {
     let install = Install::new("default", true, "");
-    place(env::current_exe().unwrap().parent().unwrap(), true);
+    // Wine says Windows 10 build 19045 on x64: only QuibShare.exe beside this test decides.
+    let beside = env::current_exe().unwrap().parent().unwrap().to_owned();
+    let _ = fs::remove_file(beside.join("QuibShare.exe"));
+    let without = quibshare::is_supported();
+    place(&beside, true);
+    assert_eq!((without, quibshare::is_supported()), (false, true));
+
     let file = install.file("report.final.pdf");
-    quibshare::share(&file).unwrap();
+    assert!(handed(quibshare::share(&file)));
     assert_eq!(install.record("title", 1), ["title 1 report.final.pdf"]);
     assert_eq!(install.record("SetStorageItems", 1), [shared(&file)]);
     assert_eq!(install.record("unexpected", 1), Vec::<String>::new());
 }
 
+// Paths over 259 characters work under Wine; Windows rejects them unless LongPathsEnabled is on.
 #[test]
 fn relative_slashed_unusual_and_long_paths_reach_the_sheet_in_full() {
     let install = Install::new("paths", true, "");
@@ -116,7 +131,7 @@ fn relative_slashed_unusual_and_long_paths_reach_the_sheet_in_full() {
         env::set_current_dir(&install.folder).unwrap(); // QuibShare inherits it
         let result = install.sharer().share(&argument);
         env::set_current_dir(&previous).unwrap();
-        assert!(result.is_ok(), "{}: {:?}", argument.display(), result);
+        assert!(handed(result), "{}", argument.display());
         assert_eq!(install.record("SetStorageItems", 1), [shared(file)]);
     }
 }
@@ -131,8 +146,10 @@ fn each_failure_gives_its_kind_code_and_exact_text() {
     let failed = "Sharing could not be opened (error 0x80004005).";
     expect_error(sharer.share(sheet.file("a.txt")), ErrorKind::Failed, Some(1), failed);
 
-    let error = Sharer::new(sheet.folder.join("absent.exe")).share(sheet.file("a.txt")).unwrap_err();
-    assert_eq!((error.kind(), error.exit_code()), (ErrorKind::SpawnFailed, None));
+    let absent = sheet.folder.join("absent.exe");
+    let error = Sharer::new(&absent).share(sheet.file("a.txt")).unwrap_err();
+    let message = format!("QuibShare could not be started from {}.", absent.display());
+    assert_eq!((error.kind(), error.exit_code(), error.to_string()), (ErrorKind::SpawnFailed, None, message));
     let source = std::error::Error::source(&error).and_then(|s| s.downcast_ref::<std::io::Error>());
     assert_eq!(source.map(|s| s.kind()), Some(std::io::ErrorKind::NotFound));
     drop(sheet);
@@ -154,17 +171,53 @@ fn ten_shares_at_once_each_get_their_own_outcome() {
             _ => install.folder.join(format!("gone {}.txt", i)),
         })
         .collect();
-    let results: Vec<Result<(), Error>> = thread::scope(|scope| {
+    let results: Vec<Result<Outcome, Error>> = thread::scope(|scope| {
         let threads: Vec<_> = paths.iter().map(|path| scope.spawn(move || sharer.share(path))).collect();
         threads.into_iter().map(|t| t.join().unwrap()).collect()
     });
     for (i, result) in results.into_iter().enumerate() {
         match i % 2 {
-            0 => assert!(result.is_ok(), "{}: {:?}", i, result),
+            0 => assert!(handed(result), "{}", i),
             _ => expect_error(result, ErrorKind::InputRejected, Some(2), MISSING),
         }
     }
     let mut expected: Vec<String> = paths.iter().step_by(2).map(|p| shared(p)).collect();
     expected.sort();
     assert_eq!(install.record("SetStorageItems", 5), expected);
+}
+
+#[test]
+fn a_waited_share_of_several_files_with_options_says_where_they_went() {
+    let install = Install::new("waited", true, "");
+    env::set_var("QUIBSHARE_SIM_TARGET", "microsoft.windowscommunicationsapps_8wekyb3d8bbwe!mail");
+    env::set_var("QUIBSHARE_SIM_APP", "Mail \"Ünï\"");
+    let files = [install.file("c third.txt"), install.file("a.txt"), install.file("b \u{1F4E7}.txt")];
+    let outcome = install
+        .sharer()
+        .title("Quarterly report")
+        .text("See the figures")
+        .url("https://example.com/q?a=1&b=2")
+        .anchor(Rect { x: -1920, y: 40, width: 32, height: 24 })
+        .wait(true)
+        .share_all(&files)
+        .unwrap();
+    assert_eq!(
+        (outcome.kind(), outcome.target(), outcome.app()),
+        (
+            OutcomeKind::Completed,
+            Some("microsoft.windowscommunicationsapps_8wekyb3d8bbwe!mail"),
+            Some("Mail \"Ünï\"")
+        )
+    );
+    let items = files.iter().map(|f| f.display().to_string()).collect::<Vec<_>>().join(" ");
+    let record = |prefix| install.record(prefix, 1);
+    assert_eq!(
+        [record("title "), record("text "), record("weblink "), record("SetStorageItems")],
+        [
+            ["title 1 Quarterly report"],
+            ["text 1 See the figures"],
+            ["weblink 1 https://example.com/q?a=1&b=2"],
+            [format!("SetStorageItemsReadOnly 1 {}", items).as_str()],
+        ]
+    );
 }

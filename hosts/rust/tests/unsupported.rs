@@ -9,6 +9,7 @@ fn off_windows_nothing_is_supported_and_every_share_is_refused() {
     let errors = [
         quibshare::share("report.pdf").unwrap_err(),
         Sharer::new("/bin/true").share("report.pdf").unwrap_err(),
+        Sharer::new("/bin/true").wait(true).share_all(["a.pdf", "b.pdf"]).unwrap_err(),
     ];
     for error in errors {
         assert_eq!(error.kind(), ErrorKind::UnsupportedPlatform);

@@ -1,0 +1,65 @@
+// Drives the stand-in for QuibShare.exe (QUIBSHARE_STAND_IN_EXE), which does what
+// QUIBSHARE_STAND_IN says: what the crate passes it, and what it makes of what comes back.
+#![cfg(windows)]
+
+use std::env;
+
+use quibshare::{ErrorKind, OutcomeKind, Rect, Sharer};
+
+#[test]
+fn the_stand_in_gets_the_exact_command_line_and_handles_and_its_exit_and_line_come_back() {
+    let stand_in = Sharer::new(env::var_os("QUIBSHARE_STAND_IN_EXE").expect("the stand-in's path"));
+    let waited = stand_in
+        .clone()
+        .title("Say \"hi\" \\")
+        .text("")
+        .url("https://example.com/?a=1&b=2")
+        .anchor(Rect { x: -1920, y: 0, width: 32, height: 24 })
+        .wait(true);
+    let completed = r#"stdout:{"outcome":"completed","target":"T!a","app":"Mail \"\u00dc\" 📧","v":[1]}"#;
+    let files: &[&str] = &["a b.txt"];
+    let several: &[&str] = &["Prüfbericht.pdf", "--wait", "", "C:\\d\\"];
+    // (stand-in's mode, sharer, files, Ok((outcome, target, app)) or Err((kind, code, message)))
+    let cases = [
+        (
+            "probe",
+            &stand_in,
+            files,
+            Err((ErrorKind::Failed, 1, "stdin=char stdout=char stderr=pipe job=no args: [--input] [a b.txt]")),
+        ),
+        (
+            "probe",
+            &waited,
+            several,
+            Err((
+                ErrorKind::Failed,
+                1,
+                "stdin=char stdout=pipe stderr=pipe job=no args: [--input] [Prüfbericht.pdf] [--input] [--wait] \
+                 [--input] [] [--input] [C:\\d\\] [--title] [Say \"hi\" \\] [--text] [] \
+                 [--url] [https://example.com/?a=1&b=2] [--anchor] [-1920,0,32,24] [--wait]",
+            )),
+        ),
+        (completed, &waited, files, Ok((OutcomeKind::Completed, Some("T!a"), Some("Mail \"Ü\" 📧")))),
+        (completed, &stand_in, files, Ok((OutcomeKind::Handed, None, None))),
+        ("stdout:{\"outcome\":\"canceled\"", &waited, files, Ok((OutcomeKind::Ended, None, None))),
+        ("exit:0", &waited, files, Ok((OutcomeKind::Ended, None, None))),
+        ("exit:7:Odd, but said", &waited, files, Err((ErrorKind::AbnormalExit, 7, "Odd, but said"))),
+        (
+            "exit:3221225477",
+            &stand_in,
+            files,
+            Err((ErrorKind::AbnormalExit, 0xC000_0005, "QuibShare exited with code 0xC0000005 and gave no reason.")),
+        ),
+    ];
+    for (mode, sharer, files, expected) in cases {
+        env::set_var("QUIBSHARE_STAND_IN", mode);
+        let result = sharer
+            .share_all(files)
+            .map(|o| (o.kind(), o.target().map(String::from), o.app().map(String::from)))
+            .map_err(|e| (e.kind(), e.exit_code(), e.message().to_owned()));
+        let expected = expected
+            .map(|(kind, target, app)| (kind, target.map(String::from), app.map(String::from)))
+            .map_err(|(kind, code, message)| (kind, Some(code), message.to_owned()));
+        assert_eq!(result, expected, "{} with {:?}", mode, sharer);
+    }
+}
