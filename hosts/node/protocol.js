@@ -67,16 +67,16 @@ function anchorArgument(anchor) {
 }
 
 /**
- * The outcome of a waited share from what QuibShare printed on exit code 0: a line that is
- * missing or malformed, or a word this version does not know, reads as 'ended'; keys it does not
- * know are ignored.
+ * The outcome of a waited share from what QuibShare printed on exit code 0, its first line: a
+ * line that is missing or malformed, or a word this version does not know, reads as 'ended'; keys
+ * it does not know are ignored.
  * @param {string} text
  * @returns {{ outcome: string, target?: string, app?: string }}
  */
 function parseOutcome(text) {
   let line;
   try {
-    line = JSON.parse(text);
+    line = JSON.parse(text.split('\n', 1)[0]);
   } catch {
     return { outcome: 'ended' };
   }
