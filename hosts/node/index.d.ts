@@ -64,10 +64,11 @@ export interface ShareOptions {
 export declare function share(files: string | readonly string[], options?: ShareOptions): Promise<ShareResult>;
 
 /**
- * True on Windows 10 build 19041 or later on a machine that runs the bundled x64 executable
- * (not 32-bit Windows, nor Windows 10 on ARM64), with the executable present. Starts nothing.
+ * True on Windows 10 build 19041 or later on a machine that runs the x64 executable (not 32-bit
+ * Windows, nor Windows 10 on ARM64), with the executable present: the bundled one, or
+ * `options.executablePath`. Starts nothing.
  */
-export declare function isSupported(): boolean;
+export declare function isSupported(options?: { executablePath?: string | undefined }): boolean;
 
 /** The bundled QuibShare.exe, in app.asar.unpacked when the package sits inside app.asar. */
 export declare function executablePath(): string;

@@ -6,7 +6,9 @@ import {
 import manifest from 'quibshare/package.json';
 
 async function shareReport(file: string, button: ShareAnchor): Promise<string> {
-  if (!isSupported()) return `cannot share ${file} with ${executablePath()} ${manifest.version}`;
+  if (!isSupported() || !isSupported({ executablePath: 'C:\\App\\QuibShare.exe' })) {
+    return `cannot share ${file} with ${executablePath()} ${manifest.version}`;
+  }
   try {
     const handed: ShareResult = await share(file, { executablePath: executablePath() });
     const options: ShareOptions = { title: 'Report', text: 'Attached', url: 'https://example.com/', anchor: button };

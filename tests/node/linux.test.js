@@ -151,7 +151,7 @@ function packageAt(folder, withExecutable = true) {
 
 // Windows 10 on ARM64 emulates only x86, Windows 11 on ARM64 also x64; 32-bit Node learns the
 // machine from PROCESSOR_ARCHITEW6432, unset on 32-bit Windows.
-test('isSupported wants build 19041 or later, a machine that runs x64 programs, and the executable', (t) => {
+test('isSupported wants build 19041 or later, a machine that runs x64 programs, and the executable present', (t) => {
   const saved = ['platform', 'arch'].map((name) => [name, Object.getOwnPropertyDescriptor(process, name)]);
   const savedWow64 = process.env.PROCESSOR_ARCHITEW6432;
   t.after(() => {
@@ -188,6 +188,8 @@ test('isSupported wants build 19041 or later, a machine that runs x64 programs, 
     const name = `${version} ${arch} ${wow64}`;
     assert.equal(present.isSupported(), supported, name);
     assert.equal(absent.isSupported(), false, name);
+    assert.equal(absent.isSupported({ executablePath: present.executablePath() }), supported, name);
+    assert.equal(present.isSupported({ executablePath: `${present.executablePath()}.absent` }), false, name);
   }
 });
 
