@@ -37,11 +37,16 @@ function executablePath() {
     .replace(/([\\/])app\.asar(?=[\\/])/, '$1app.asar.unpacked');
 }
 
-/** True where the bundled executable runs and can share; starts nothing. */
-function isSupported() {
+/**
+ * True where the executable (the bundled one, or `options.executablePath`) is present and this
+ * system runs it and can share; starts nothing.
+ * @param {{ executablePath?: string }} [options]
+ */
+function isSupported(options = {}) {
+  const executable = options.executablePath === undefined ? executablePath() : options.executablePath;
   return process.platform === 'win32' &&
     systemSupported(os.release(), process.arch, process.env.PROCESSOR_ARCHITEW6432) &&
-    fs.existsSync(executablePath());
+    fs.existsSync(executable);
 }
 
 /**
@@ -86,7 +91,7 @@ function run(executable, args, wait) {
     let grace;
     const onOutput = (chunk) => output.push(chunk);
     const onErrors = (chunk) => errors.push(chunk);
-    const release = () => {
+    function release() {
       clearTimeout(watchdog);
       clearTimeout(grace);
       child.off('error', onError);
@@ -97,7 +102,7 @@ function run(executable, args, wait) {
         pipe?.destroy();
       }
       child.unref();
-    };
+    }
     function finish() {
       release();
       if (stopped) {
@@ -107,7 +112,7 @@ function run(executable, args, wait) {
       } else {
         const message = Buffer.concat(errors).toString('latin1').replace(/\r\n$/, '');
         const code = CodeOfExit[exitCode] || 'ABNORMAL_EXIT';
-        reject(new QuibShareError(code, exitCode ?? null, message || noReason(exitCode)));
+        reject(new QuibShareError(code, exitCode, message || noReason(exitCode)));
       }
     }
     function onError(error) {
@@ -126,7 +131,8 @@ function run(executable, args, wait) {
         return;
       }
       stopped = true;
-      // Before the kill, whose failure is reported at once; and a kill that does not take still settles.
+      // Set before the kill: a kill that fails emits 'error' at once, which clears it; and a
+      // kill that does not take still settles.
       grace = setTimeout(finish, PipeGraceMs);
       child.kill();
     }, limitMs);
