@@ -421,13 +421,16 @@ void After(UINT milliseconds, std::function<void()> action) {
 
 constexpr UINT RunSoonMessage = WM_APP + 1;
 
-// What Soon queued on this thread, run in order by its message-only window.
-thread_local std::deque<std::function<void()>> soonActions;
+// What Soon queued on this thread, run in order by its message-only window. Never destroyed:
+// a thread_local object with a destructor in a DLL hangs this toolchain's process exit.
+thread_local std::deque<std::function<void()>>* soonActions = nullptr;
 
 LRESULT CALLBACK SoonWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message != RunSoonMessage || soonActions.empty()) return DefWindowProcW(window, message, wParam, lParam);
-  const std::function<void()> action = std::move(soonActions.front());
-  soonActions.pop_front();
+  if (message != RunSoonMessage || soonActions == nullptr || soonActions->empty()) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  const std::function<void()> action = std::move(soonActions->front());
+  soonActions->pop_front();
   action();
   return 0;
 }
@@ -447,8 +450,9 @@ void Soon(std::function<void()> action) {
     windowClass.lpszClassName = L"QuibShareSimSoon";
     RegisterClassExW(&windowClass);  // fails harmlessly once registered
     queue = CreateWindowExW(0, L"QuibShareSimSoon", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, self, nullptr);
+    soonActions = new std::deque<std::function<void()>>;
   }
-  soonActions.push_back(std::move(action));
+  soonActions->push_back(std::move(action));
   PostMessageW(queue, RunSoonMessage, 0, 0);
 }
 

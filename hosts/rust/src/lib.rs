@@ -60,9 +60,9 @@ pub fn is_supported() -> bool {
     }
 }
 
-/// Where the sheet should appear from: a rectangle in physical screen pixels, such as the share
-/// button's, which the sheet places itself beside. Tauri's `PhysicalPosition<i32>` and
-/// `PhysicalSize<u32>` fit it as they are.
+/// Where the sheet should open: a rectangle in physical screen pixels, such as the host window's
+/// or its share button's; the sheet opens over its centre, on its monitor. Tauri's
+/// `PhysicalPosition<i32>` and `PhysicalSize<u32>` fit it as they are.
 #[derive(Debug, Clone, Copy, PartialEq, Eq, Hash, Default)]
 pub struct Rect {
     /// The left edge; negative on a screen left of the main one.
@@ -138,7 +138,8 @@ impl Sharer {
         self
     }
 
-    /// Where the sheet should appear from.
+    /// Opens the sheet over the centre of `anchor`, on its monitor, rather than at the top-left
+    /// corner of the primary screen.
     pub fn anchor(mut self, anchor: Rect) -> Self {
         self.anchor = Some(anchor);
         self
