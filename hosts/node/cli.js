@@ -1,16 +1,43 @@
 #!/usr/bin/env node
 'use strict';
-// quibshare <file>: shares one file, prints QuibShare's message and exits with its exit code.
+// quibshare [--wait] [--title T] [--text T] [--url U] <file>...: shares the files and prints the
+// outcome as one line of JSON, or QuibShare's message, and exits with QuibShare's exit code.
 const { EOL } = require('node:os');
 const { share } = require('./index.js');
 
-const args = process.argv.slice(2);
-if (args.length !== 1) {
-  process.stderr.write(`usage: quibshare <file>${EOL}`);
+const Usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] <file>...';
+
+/** The files and options on the command line, or null for a misuse. */
+function parse(args) {
+  const files = [];
+  const options = {};
+  for (let i = 0; i < args.length; ++i) {
+    const arg = args[i];
+    if (arg === '--') {
+      files.push(...args.slice(i + 1));
+      break;
+    } else if (arg === '--wait') {
+      options.wait = true;
+    } else if (['--title', '--text', '--url'].includes(arg) && i + 1 < args.length) {
+      options[arg.slice(2)] = args[++i];
+    } else if (arg.startsWith('--')) {
+      return null;
+    } else {
+      files.push(arg);
+    }
+  }
+  return files.length > 0 ? { files, options } : null;
+}
+
+const request = parse(process.argv.slice(2));
+if (request === null) {
+  process.stderr.write(`${Usage}${EOL}`);
   process.exitCode = 2;
 } else {
-  share(args[0]).then(
-    () => { process.exitCode = 0; },
+  share(request.files, request.options).then(
+    (result) => {
+      process.stdout.write(`${JSON.stringify(result)}${EOL}`);
+    },
     (error) => {
       process.stderr.write(`${error.message}${EOL}`);
       process.exitCode = typeof error.exitCode === 'number' ? error.exitCode : 1;

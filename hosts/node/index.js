@@ -1,15 +1,19 @@
 'use strict';
-// quibshare: shares one file through the Windows share sheet by running the QuibShare.exe that
-// ships in this package. QuibShare checks the path and writes the texts; this maps its exit code.
+// quibshare: shares files through the Windows share sheet by running the QuibShare.exe that ships
+// in this package. QuibShare checks the request and writes the texts; this maps its exit code.
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { systemSupported, commandLine, parseOutcome } = require('./protocol.js');
 
-// Windows 10 2004: the first build whose share sheet QuibShare supports.
-const MinimumWindowsBuild = 19041;
-// QuibShare itself returns within about 35 s; past this it is stuck.
+// QuibShare returns within about 35 s, or with `wait` within 35 s + the 600 s bound on a share
+// + 30 s; past these (plus a margin) it is stuck.
 const WatchdogMs = 60000;
+const WaitedWatchdogMs = 725000;
+// Once QuibShare has exited, what it wrote is already in the pipes; a process it left behind may
+// hold them open for ever, so they get this long to close.
+const PipeGraceMs = 2000;
 const CodeOfExit = { 1: 'FAILED', 2: 'INPUT_REJECTED', 3: 'UNAVAILABLE' };
 
 class QuibShareError extends Error {
@@ -17,9 +21,10 @@ class QuibShareError extends Error {
    * @param {string} code one of the codes in index.d.ts
    * @param {number | null} exitCode QuibShare's exit code, or null when it gave none
    * @param {string} message
+   * @param {{ cause?: unknown }} [options]
    */
-  constructor(code, exitCode, message) {
-    super(message);
+  constructor(code, exitCode, message, options) {
+    super(message, options);
     this.name = 'QuibShareError';
     this.code = code;
     this.exitCode = exitCode;
@@ -32,77 +37,110 @@ function executablePath() {
     .replace(/([\\/])app\.asar(?=[\\/])/, '$1app.asar.unpacked');
 }
 
-/** True on Windows 10 build 19041 or later with the executable present; starts nothing. */
-function isSupported() {
-  if (process.platform !== 'win32') return false;
-  const [major, , build] = os.release().split('.').map(Number);
-  const recentEnough = major > 10 || (major === 10 && build >= MinimumWindowsBuild);
-  return recentEnough && fs.existsSync(executablePath());
+/**
+ * True where the executable (the bundled one, or `options.executablePath`) is present and this
+ * system runs it and can share; starts nothing.
+ * @param {{ executablePath?: string }} [options]
+ */
+function isSupported(options = {}) {
+  const executable = options.executablePath === undefined ? executablePath() : options.executablePath;
+  return process.platform === 'win32' &&
+    systemSupported(os.release(), process.arch, process.env.PROCESSOR_ARCHITEW6432) &&
+    fs.existsSync(executable);
 }
 
 /**
- * Opens the share sheet for `file`; resolves once the sheet has it.
- * @param {string} file passed to QuibShare unchanged, relative to the current directory
- * @param {{ executablePath?: string }} [options]
- * @returns {Promise<void>}
+ * Opens the share sheet for `files`; resolves once the sheet has them, or with `wait` once the
+ * share has ended.
+ * @param {string | readonly string[]} files passed to QuibShare unchanged
+ * @param {import('./index').ShareOptions} [options]
+ * @returns {Promise<import('./index').ShareResult>}
  */
-async function share(file, options = {}) {
-  if (typeof file !== 'string') throw new TypeError('The file to share must be a string');
+async function share(files, options = {}) {
+  if (typeof options !== 'object' || options === null) throw new TypeError('options must be an object');
+  const args = commandLine(files, options);
   const executable = options.executablePath === undefined ? executablePath() : options.executablePath;
-  if (typeof executable !== 'string') throw new TypeError('options.executablePath must be a string');
+  if (typeof executable !== 'string' || executable.includes('\0')) {
+    throw new TypeError('options.executablePath must be a string without NUL characters');
+  }
   if (process.platform !== 'win32') {
     throw new QuibShareError('UNSUPPORTED_PLATFORM', null, 'Sharing with QuibShare needs Windows.');
   }
-  return run(executable, file);
+  return run(executable, args, options.wait === true);
 }
 
-function run(executable, file) {
+function run(executable, args, wait) {
   return new Promise((resolve, reject) => {
     /** @type {import('node:child_process').ChildProcess} */
     let child;
     try {
       // Detached: outside the job that kills the host's children when it quits, so a sheet
       // that is still open survives the host.
-      child = spawn(executable, ['--input', file], { detached: true, stdio: ['ignore', 'ignore', 'pipe'] });
+      child = spawn(executable, args, { detached: true, stdio: ['ignore', wait ? 'pipe' : 'ignore', 'pipe'] });
     } catch (error) {
-      reject(spawnFailed(error));
+      reject(spawnFailed(executable, error));
       return;
     }
-    const chunks = [];
-    let timedOut = false;
-    const onData = (chunk) => chunks.push(chunk);
-    const settle = () => {
+    const limitMs = wait ? WaitedWatchdogMs : WatchdogMs;
+    const output = [];
+    const errors = [];
+    /** @type {number | null | undefined} */
+    let exitCode;
+    let stopped = false;
+    /** @type {NodeJS.Timeout | undefined} */
+    let grace;
+    const onOutput = (chunk) => output.push(chunk);
+    const onErrors = (chunk) => errors.push(chunk);
+    function release() {
       clearTimeout(watchdog);
-      child.stderr?.off('data', onData);
+      clearTimeout(grace);
       child.off('error', onError);
-      child.off('close', onClose);
-    };
-    const onError = (error) => {
-      settle();
-      child.stderr?.destroy();
-      reject(timedOut ? watchdogFired() : spawnFailed(error));
-    };
-    const onClose = (exitCode) => {
-      settle();
-      if (timedOut) {
-        reject(watchdogFired());
+      child.off('exit', onExit);
+      child.off('close', finish);
+      for (const [pipe, onData] of [[child.stdout, onOutput], [child.stderr, onErrors]]) {
+        pipe?.off('data', onData);
+        pipe?.destroy();
+      }
+      child.unref();
+    }
+    function finish() {
+      release();
+      if (stopped) {
+        reject(watchdogFired(limitMs));
       } else if (exitCode === 0) {
-        resolve();
+        resolve(wait ? parseOutcome(Buffer.concat(output).toString('utf8')) : { outcome: 'handed' });
       } else {
-        const message = Buffer.concat(chunks).toString('latin1').replace(/\r\n$/, '');
+        const message = Buffer.concat(errors).toString('latin1').replace(/\r\n$/, '');
         const code = CodeOfExit[exitCode] || 'ABNORMAL_EXIT';
         reject(new QuibShareError(code, exitCode, message || noReason(exitCode)));
       }
-    };
+    }
+    function onError(error) {
+      release();
+      reject(stopped ? watchdogFired(limitMs) : spawnFailed(executable, error));
+    }
+    function onExit(code) {
+      exitCode = code;
+      if (stopped) finish();
+      else grace = setTimeout(finish, PipeGraceMs);
+    }
     const watchdog = setTimeout(() => {
-      timedOut = true;
-      // Without the pipe, 'close' follows the kill even if a stray process still holds it.
-      child.stderr?.destroy();
+      // An exit within the grace still has its code: settle from that, not from the watchdog.
+      if (exitCode !== undefined) {
+        finish();
+        return;
+      }
+      stopped = true;
+      // Set before the kill: a kill that fails emits 'error' at once, which clears it; and a
+      // kill that does not take still settles.
+      grace = setTimeout(finish, PipeGraceMs);
       child.kill();
-    }, WatchdogMs);
-    child.stderr?.on('data', onData);
+    }, limitMs);
+    child.stdout?.on('data', onOutput);
+    child.stderr?.on('data', onErrors);
     child.on('error', onError);
-    child.on('close', onClose);
+    child.on('exit', onExit);
+    child.on('close', finish);
   });
 }
 
@@ -113,12 +151,12 @@ function noReason(exitCode) {
   return `QuibShare exited with code ${shown} and gave no reason.`;
 }
 
-function spawnFailed(error) {
-  return new QuibShareError('SPAWN_FAILED', null, `QuibShare could not be started: ${error.message}`);
+function spawnFailed(executable, error) {
+  return new QuibShareError('SPAWN_FAILED', null, `QuibShare could not be started from ${executable}.`, { cause: error });
 }
 
-function watchdogFired() {
-  return new QuibShareError('FAILED', null, `QuibShare did not exit within ${WatchdogMs / 1000} seconds and was stopped.`);
+function watchdogFired(limitMs) {
+  return new QuibShareError('FAILED', null, `QuibShare did not exit within ${limitMs / 1000} seconds and was stopped.`);
 }
 
 module.exports = { share, isSupported, executablePath, QuibShareError };

@@ -1,5 +1,6 @@
 // The packed package on Linux Node: what the tarball holds, and what the package decides by
-// itself (platform, Windows build, Electron's asar archive, arguments) without starting anything.
+// itself (platform, Windows build and machine, Electron's asar archive, the command line, the
+// outcome line) without starting anything.
 'use strict';
 const assert = require('node:assert/strict');
 const { execFileSync } = require('node:child_process');
@@ -10,6 +11,8 @@ const { test } = require('node:test');
 const quibshare = require('quibshare');
 
 const installed = path.dirname(require.resolve('quibshare'));
+// Not exported: the package's pure rules, loaded from its folder.
+const { commandLine, parseOutcome } = require(path.join(installed, 'protocol.js'));
 
 function extract(archive) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-extract-'));
@@ -31,7 +34,7 @@ test('the tarball holds the package files and the release executable, all at one
   const tarball = process.env.QUIBSHARE_TARBALL;
   const listed = execFileSync('tar', ['tzf', tarball], { encoding: 'utf8', timeout: 60000 }).split('\n').filter(Boolean);
   assert.deepEqual(listed.sort(), ['LICENSE', 'README.md', 'bin/win32-x64/QuibShare.exe', 'cli.js', 'index.d.ts',
-                                   'index.js', 'package.json'].map((name) => `package/${name}`).sort());
+                                   'index.js', 'package.json', 'protocol.js'].map((name) => `package/${name}`).sort());
   const packed = extract(tarball);
   const zipped = extract(process.env.QUIBSHARE_ZIP);
   const exe = fs.readFileSync(path.join(packed, 'package/bin/win32-x64/QuibShare.exe'));
@@ -41,6 +44,20 @@ test('the tarball holds the package files and the release executable, all at one
   assert.equal(path.basename(tarball), `quibshare-${version}.tgz`);
   assert.equal(zipFolder, `QuibShare-${version}-win64`);
   assert.equal(versionResourceString(exe, 'ProductVersion'), version);
+});
+
+test('the package exports its API and types by name, and its package.json', async () => {
+  const esm = await import('quibshare');
+  assert.deepEqual(['share', 'isSupported', 'executablePath', 'QuibShareError'].map((name) => esm[name]),
+                   [quibshare.share, quibshare.isSupported, quibshare.executablePath, quibshare.QuibShareError]);
+  const manifest = require('quibshare/package.json');
+  assert.deepEqual(manifest.exports, { '.': { types: './index.d.ts', default: './index.js' },
+                                       './package.json': './package.json' });
+  assert.throws(() => require('quibshare/protocol.js'), { code: 'ERR_PACKAGE_PATH_NOT_EXPORTED' });
+  const repository = manifest.bugs.url.replace(/\/issues$/, '');
+  assert.match(repository, /^https:\/\/\S+[^/]$/);
+  assert.deepEqual([manifest.repository, manifest.bugs], [{ type: 'git', url: `git+${repository}.git` },
+                                                          { url: `${repository}/issues` }]);
 });
 
 test('off Windows sharing rejects with UNSUPPORTED_PLATFORM and isSupported is false', async () => {
@@ -53,33 +70,126 @@ test('off Windows sharing rejects with UNSUPPORTED_PLATFORM and isSupported is f
   });
 });
 
-test('arguments that are not a path reject with a TypeError', async () => {
-  for (const file of [undefined, null, 42, ['a.txt']]) await assert.rejects(quibshare.share(file), TypeError);
-  await assert.rejects(quibshare.share('a.txt', { executablePath: 7 }), TypeError);
+test('files and options become QuibShare\'s arguments; what no command line carries is a TypeError', async () => {
+  const anchor = (x, y, width, height) => ({ x, y, width, height });
+  const cases = [
+    ['report.pdf', {}, ['--input', 'report.pdf']],
+    [['a.txt', 'b c.txt', '--title'], {}, ['--input', 'a.txt', '--input', 'b c.txt', '--input', '--title']],
+    [[], {}, []],
+    ['a.txt', { wait: true, url: 'https://example.com/?q=1', text: 'see "this"', title: '' },
+     ['--input', 'a.txt', '--title', '', '--text', 'see "this"', '--url', 'https://example.com/?q=1', '--wait']],
+    ['a.txt', { wait: false, title: undefined, anchor: undefined }, ['--input', 'a.txt']],
+    ['a.txt', { anchor: anchor(10.4, -20.6, 99.5, 0.49) }, ['--input', 'a.txt', '--anchor', '10,-21,100,0']],
+    ['a.txt', { anchor: anchor(-2.5, -0.4, 1, 2) }, ['--input', 'a.txt', '--anchor', '-2,0,1,2']],
+    ['a.txt', { anchor: { height: 4, width: 3, y: 2, x: 1, left: 9 } }, ['--input', 'a.txt', '--anchor', '1,2,3,4']],
+    [undefined, {}, TypeError],
+    [null, {}, TypeError],
+    [42, {}, TypeError],
+    [['a.txt', 42], {}, TypeError],
+    ['a\0b.txt', {}, TypeError],
+    ['a.txt', { title: 5 }, TypeError],
+    ['a.txt', { text: null }, TypeError],
+    ['a.txt', { url: new URL('https://example.com/') }, TypeError],
+    ['a.txt', { url: 'https://example.com/\0' }, TypeError],
+    ['a.txt', { anchor: anchor(1, 2, 3) }, TypeError],
+    ['a.txt', { anchor: anchor(1, 2, 3, '4') }, TypeError],
+    ['a.txt', { anchor: anchor(NaN, 2, 3, 4) }, TypeError],
+    ['a.txt', { anchor: anchor(1, 2, Infinity, 4) }, TypeError],
+    ['a.txt', { anchor: null }, TypeError],
+    ['a.txt', { wait: 'yes' }, TypeError],
+  ];
+  for (const [files, options, expected] of cases) {
+    const name = `${JSON.stringify(files)} ${JSON.stringify(options)}`;
+    if (expected === TypeError) {
+      assert.throws(() => commandLine(files, options), TypeError, name);
+      // share() checks the same way, before it looks at the platform.
+      await assert.rejects(quibshare.share(files, options), TypeError, name);
+    } else {
+      assert.deepEqual(commandLine(files, options), expected, name);
+    }
+  }
+  for (const options of [null, 'wait', { executablePath: 7 }, { executablePath: 'C:\\Quib\0Share.exe' }]) {
+    await assert.rejects(quibshare.share('a.txt', options), TypeError, JSON.stringify(options));
+  }
 });
 
-// The package's index.js loaded from `folder` (made under a temporary root), as Windows would see it.
+test('a waited share\'s line reads as its outcome; anything unexpected reads as ended', () => {
+  const cases = [
+    ['{"outcome":"completed","target":"Contoso.Mail_8wekyb3d8bbwe!App","app":"Contoso Mail"}\r\n',
+     { outcome: 'completed', target: 'Contoso.Mail_8wekyb3d8bbwe!App', app: 'Contoso Mail' }],
+    ['{"outcome":"canceled"}\r\n', { outcome: 'canceled' }],
+    ['{"outcome":"ended"}\r\n', { outcome: 'ended' }],
+    ['{"outcome":"completed","app":"Mail"}\r\n', { outcome: 'completed', app: 'Mail' }],
+    ['{"outcome":"completed","target":"a\\"b\\\\c\\u0001\\u001f","app":"Ünï — 📎"}\r\n',
+     { outcome: 'completed', target: 'a"b\\c\u0001\u001f', app: 'Ünï — 📎' }],
+    ['{"outcome":"completed","target":"T","app":"A","since":"0.3","more":{"x":[1,"}"]}}\r\n',
+     { outcome: 'completed', target: 'T', app: 'A' }],
+    ['{"outcome":"shared","target":"T"}\r\n', { outcome: 'ended', target: 'T' }],
+    ['{"target":"T"}\r\n', { outcome: 'ended', target: 'T' }],
+    ['{"outcome":"completed","target":null,"app":7}\r\n', { outcome: 'completed' }],
+    ['{"outcome":7}\r\n', { outcome: 'ended' }],
+    ['', { outcome: 'ended' }],
+    ['{"outcome":"completed"\r\n', { outcome: 'ended' }],
+    ['{"outcome":"completed","target":"a\\qb"}\r\n', { outcome: 'ended' }],
+    ['{"outcome":"canceled"}\r\n{"outcome":"completed"}\r\n', { outcome: 'canceled' }],
+    ['\r\n{"outcome":"completed"}\r\n', { outcome: 'ended' }],
+    ['completed\r\n', { outcome: 'ended' }],
+    ['["completed"]\r\n', { outcome: 'ended' }],
+    ['null\r\n', { outcome: 'ended' }],
+  ];
+  for (const [line, expected] of cases) assert.deepEqual(parseOutcome(line), expected, JSON.stringify(line));
+});
+
+// The package's files loaded from `folder` (made under a temporary root), as Windows would see it.
 function packageAt(folder, withExecutable = true) {
   const at = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-at-')), folder);
   fs.mkdirSync(path.join(at, 'bin', 'win32-x64'), { recursive: true });
-  fs.copyFileSync(path.join(installed, 'index.js'), path.join(at, 'index.js'));
+  for (const file of ['index.js', 'protocol.js']) fs.copyFileSync(path.join(installed, file), path.join(at, file));
   if (withExecutable) fs.copyFileSync(path.join(installed, 'bin/win32-x64/QuibShare.exe'), path.join(at, 'bin/win32-x64/QuibShare.exe'));
   return { at, module: require(path.join(at, 'index.js')) };
 }
 
-test('isSupported wants Windows 10 build 19041 or later and the executable', (t) => {
-  const platform = Object.getOwnPropertyDescriptor(process, 'platform');
+// Windows 10 on ARM64 emulates only x86, Windows 11 on ARM64 also x64; 32-bit Node learns the
+// machine from PROCESSOR_ARCHITEW6432, unset on 32-bit Windows.
+test('isSupported wants build 19041 or later, a machine that runs x64 programs, and the executable present', (t) => {
+  const saved = ['platform', 'arch'].map((name) => [name, Object.getOwnPropertyDescriptor(process, name)]);
+  const savedWow64 = process.env.PROCESSOR_ARCHITEW6432;
+  t.after(() => {
+    for (const [name, descriptor] of saved) Object.defineProperty(process, name, descriptor);
+    if (savedWow64 === undefined) delete process.env.PROCESSOR_ARCHITEW6432;
+    else process.env.PROCESSOR_ARCHITEW6432 = savedWow64;
+  });
   Object.defineProperty(process, 'platform', { value: 'win32' });
-  t.after(() => Object.defineProperty(process, 'platform', platform));
   const release = t.mock.method(os, 'release');
   const { module: present } = packageAt('node_modules/quibshare');
   const { module: absent } = packageAt('node_modules/quibshare', false);
-  const cases = [['10.0.19041', true], ['10.0.22631', true], ['10.0.19040', false], ['10.0.18362', false],
-                 ['6.3.9600', false]];
-  for (const [version, supported] of cases) {
+  const cases = [
+    ['10.0.19041', 'x64', undefined, true],
+    ['10.0.22631', 'x64', undefined, true],
+    ['10.0.19040', 'x64', undefined, false],
+    ['10.0.18362', 'x64', undefined, false],
+    ['6.3.9600', 'x64', undefined, false],
+    ['10.0.19045', 'ia32', 'AMD64', true],
+    ['10.0.19045', 'ia32', undefined, false],
+    ['10.0.19045', 'ia32', 'ARM64', false],
+    ['10.0.22000', 'ia32', 'ARM64', true],
+    ['10.0.18362', 'ia32', 'AMD64', false],
+    ['10.0.19045', 'arm64', undefined, false],
+    ['10.0.21999', 'arm64', undefined, false],
+    ['10.0.22000', 'arm64', undefined, true],
+    ['10.0.26100', 'arm64', undefined, true],
+    ['10.0.26100', 'arm', undefined, false],
+  ];
+  for (const [version, arch, wow64, supported] of cases) {
     release.mock.mockImplementation(() => version);
-    assert.equal(present.isSupported(), supported, version);
-    assert.equal(absent.isSupported(), false, version);
+    Object.defineProperty(process, 'arch', { value: arch });
+    if (wow64 === undefined) delete process.env.PROCESSOR_ARCHITEW6432;
+    else process.env.PROCESSOR_ARCHITEW6432 = wow64;
+    const name = `${version} ${arch} ${wow64}`;
+    assert.equal(present.isSupported(), supported, name);
+    assert.equal(absent.isSupported(), false, name);
+    assert.equal(absent.isSupported({ executablePath: present.executablePath() }), supported, name);
+    assert.equal(present.isSupported({ executablePath: `${present.executablePath()}.absent` }), false, name);
   }
 });
 
@@ -95,10 +205,4 @@ test('executablePath leaves Electron\'s app.asar for app.asar.unpacked', () => {
     const base = at.slice(0, -folder.length);
     assert.equal(module.executablePath(), path.join(base, expected, exe), folder);
   }
-});
-
-test('ES modules import the API by name', async () => {
-  const esm = await import('quibshare');
-  assert.deepEqual(['share', 'isSupported', 'executablePath', 'QuibShareError'].map((name) => esm[name]),
-                   [quibshare.share, quibshare.isSupported, quibshare.executablePath, quibshare.QuibShareError]);
 });

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs the packed npm package into a temporary app, as a user would, and runs one group of
-# its tests there: run.sh linux|types|windows <tarball> <zip> <build bin folder>
+# its tests there: run.sh linux|types|windows <tarball> <zip> <build bin folder> <stand-in>
 #   linux    Linux Node: the tarball's contents, and what the package does off Windows
 #   types    the declarations under tsc --strict
-#   windows  Windows Node under Wine, with the simulated share platform beside the executable
+#   windows  Windows Node under Wine, with the simulated share platform beside the executable and
+#            the stand-in for QuibShare.exe in the app's folder
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 . "$root/scripts/node-tools"
-mode=$1 tarball=$2 zip=$3 bin=$4
+mode=$1 tarball=$2 zip=$3 bin=$4 stand_in=$5
 app=$(mktemp -d)
 trap 'rm -rf "$app"' EXIT
 # Only Windows Node shares, so only it needs the simulated platform.
@@ -16,6 +17,7 @@ sim=
 if [ "$mode" = windows ]; then sim=$bin/quibshare_sim.dll; fi
 install_package_app "$app" "$tarball" "$sim"
 cp "$here"/*.test.js "$here/consumer.ts" "$app/"
+cp "$stand_in" "$app/stand_in.exe"
 cd "$app"
 case $mode in
   linux)

@@ -1,20 +1,31 @@
-// The installed package driven from Windows Node as an app would, against the simulated share
-// platform beside its executable (the tests' runner copies it there).
+// The installed package driven from Windows Node as an app would: against the simulated share
+// platform beside its executable (the tests' runner copies it there), and against the stand-in
+// (stand_in.exe in the app's folder) where QuibShare has to misbehave.
 'use strict';
 const assert = require('node:assert/strict');
-const { spawnSync } = require('node:child_process');
+const { ChildProcess, spawnSync } = require('node:child_process');
+const diagnosticsChannel = require('node:diagnostics_channel');
+const { once } = require('node:events');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { test } = require('node:test');
+// Taken before any test mocks the timers.
+const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { share, QuibShareError } = quibshare;
 
 const NotAvailable =
   'Sharing is not available on this system: the Windows share interface is missing or disabled.';
+const standIn = path.resolve('stand_in.exe');
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-node-'));
 const record = path.join(folder, 'record.txt');
 process.env.QUIBSHARE_SIM_LOG = record;
+
+// The package keeps its child to itself; the stand-in tests need its pid.
+const children = [];
+diagnosticsChannel.subscribe('child_process', ({ process: child }) => children.push(child));
+const lastChild = () => children[children.length - 1];
 
 function writeFile(name) {
   const file = path.join(folder, name);
@@ -30,9 +41,7 @@ function recorded(prefix) {
 
 // The broker may end before the worker has finished the share: wait for the sheet to end it.
 async function waitForRecorded(prefix, count) {
-  for (let tries = 0; tries < 300 && recorded(prefix).length < count; ++tries) {
-    await new Promise((resolve) => setTimeout(resolve, 50));
-  }
+  for (let tries = 0; tries < 300 && recorded(prefix).length < count; ++tries) await delay(50);
   return recorded(prefix);
 }
 
@@ -52,24 +61,71 @@ async function expectRejected(promise, code, exitCode, message) {
                    { code, exitCode, message });
 }
 
+// How a share settled, in a form deepEqual compares; taken at once, so no rejection goes unhandled.
+function settled(promise) {
+  return promise.then((result) => ({ result }),
+                      (error) => ({ error: { code: error.code, exitCode: error.exitCode, message: error.message } }));
+}
+const failure = (code, exitCode, message) => ({ error: { code, exitCode, message } });
+
 function activeResources() {
   return process.getActiveResourcesInfo().sort();
 }
 
+// What is active with no child running: a child's process handle closes a moment after its 'close'.
+async function idleResources() {
+  for (let tries = 0; tries < 100 && activeResources().includes('ProcessWrap'); ++tries) await delay(20);
+  return activeResources();
+}
+
 // Node closes a failed child's handles a moment after its 'error': allow for that, not for a leak.
 async function expectNothingLeftBut(before) {
-  for (let tries = 0; tries < 100 && String(activeResources()) !== String(before); ++tries) {
-    await new Promise((resolve) => setTimeout(resolve, 20));
-  }
+  for (let tries = 0; tries < 100 && String(activeResources()) !== String(before); ++tries) await delay(20);
   assert.deepEqual(activeResources(), before);
+}
+
+// Runs `action` with these environment variables set (for QuibShare, the stand-in, the simulated sheet).
+async function withVariables(variables, action) {
+  const saved = Object.fromEntries(Object.keys(variables).map((name) => [name, process.env[name]]));
+  Object.assign(process.env, variables);
+  try {
+    return await action();
+  } finally {
+    for (const [name, value] of Object.entries(saved)) {
+      if (value === undefined) delete process.env[name];
+      else process.env[name] = value;
+    }
+  }
+}
+
+// The pids the stand-in's hanging copies wrote to `file`, once there are `count` of them.
+async function hangingPids(file, count) {
+  const read = () => (fs.existsSync(file) ? fs.readFileSync(file, 'latin1').split('\r\n').filter(Boolean).map(Number) : []);
+  for (let tries = 0; tries < 500 && read().length < count; ++tries) await delay(20);
+  assert.equal(read().length, count, `pids in ${file}`);
+  return read();
+}
+
+function alive(pid) {
+  try {
+    process.kill(pid, 0);
+    return true;
+  } catch (error) {
+    if (error.code !== 'ESRCH') throw error;
+    return false;
+  }
+}
+
+function killAll(pids) {
+  for (const pid of pids) if (alive(pid)) process.kill(pid);
 }
 
 test('the sheet gets the title and one read-only item, and nothing is left running', async () => {
   assert.equal(quibshare.isSupported(), true);
   const file = writeFile('report.final.pdf');
   fs.rmSync(record, { force: true });
-  const before = activeResources();
-  await share(file);
+  const before = await idleResources();
+  assert.deepEqual(await share(file), { outcome: 'handed' });
   await expectNothingLeftBut(before);
   await waitForRecorded('remove ShareCompleted', 1);
   assert.deepEqual(recorded('title'), ['title 1 report.final.pdf']);
@@ -97,8 +153,36 @@ test('relative, forward-slash, non-ASCII and long paths reach the sheet fully qu
   }
 });
 
+test('several files with a title, text and link reach the sheet in order, and its outcome comes back', async () => {
+  const files = [writeFile('first.txt'), writeFile('second — ü.txt'), writeFile(path.join('sub', 'third.pdf'))];
+  const [title, text, url] = ['Quarterly figures', 'The figures, as promised', 'https://example.com/report?id=7'];
+  const outcome = { outcome: 'completed', target: 'Contoso.Mail_8wekyb3d8bbwe!App', app: 'Contoso Mail' };
+  const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
+  const cases = [
+    ['share()', () => share(files, { title, text, url, anchor: { x: 10.4, y: -20.6, width: 32, height: 32 }, wait: true })],
+    ['the command', () => {
+      const result = spawnSync(process.execPath, [cli, '--wait', '--title', title, '--text', text, '--url', url, ...files],
+                               { timeout: 120000, encoding: 'utf8' });
+      assert.deepEqual([result.status, result.stderr], [0, '']);
+      assert.equal(result.stdout, `${JSON.stringify(outcome)}\r\n`);
+      return JSON.parse(result.stdout);
+    }],
+  ];
+  await withVariables({ QUIBSHARE_SIM_TARGET: outcome.target, QUIBSHARE_SIM_APP: outcome.app }, async () => {
+    for (const [how, run] of cases) {
+      fs.rmSync(record, { force: true });
+      assert.deepEqual(await run(), outcome, how);
+      // Waited, the share has ended before the call returns.
+      assert.equal(recorded('remove ShareCompleted').length, 1, how);
+      assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItemsReadOnly')],
+                       [[`title 1 ${title}`], [`text 1 ${text}`], [`weblink 1 ${url}`],
+                        [`SetStorageItemsReadOnly 1 ${files.join(' ')}`]], how);
+    }
+  });
+});
+
 test('failures reject with their code and QuibShare\'s text', async () => {
-  const before = activeResources();
+  const before = await idleResources();
   await expectRejected(share(path.join(folder, 'missing.txt')), 'INPUT_REJECTED', 2,
                        'Sharing could not start: input file does not exist or is inaccessible');
   await expectRejected(share(folder), 'INPUT_REJECTED', 2,
@@ -111,18 +195,137 @@ test('failures reject with their code and QuibShare\'s text', async () => {
   await expectRejected(share(writeFile('a.txt'), { executablePath: alone }), 'UNAVAILABLE', 3, NotAvailable);
 
   // A failure straight after the owner window appears: the quickest the simulated sheet has.
-  process.env.QUIBSHARE_SIM_FAIL = 'getforwindow:80004005';
-  try {
-    await expectRejected(share(writeFile('b.txt')), 'FAILED', 1, 'Sharing could not be opened (error 0x80004005).');
-  } finally {
-    delete process.env.QUIBSHARE_SIM_FAIL;
-  }
+  await withVariables({ QUIBSHARE_SIM_FAIL: 'getforwindow:80004005' }, () =>
+    expectRejected(share(writeFile('b.txt')), 'FAILED', 1, 'Sharing could not be opened (error 0x80004005).'));
 
   const missing = path.join(folder, 'nowhere', 'QuibShare.exe');
   const error = await rejection(share(writeFile('c.txt'), { executablePath: missing }), 'SPAWN_FAILED');
-  assert.deepEqual([error.code, error.exitCode], ['SPAWN_FAILED', null]);
-  assert.match(error.message, /^QuibShare could not be started: .*ENOENT/);
+  assert.deepEqual([error.code, error.exitCode, error.message],
+                   ['SPAWN_FAILED', null, `QuibShare could not be started from ${missing}.`]);
+  assert.ok(error.cause instanceof Error, String(error.cause));
+  assert.equal(error.cause.code, 'ENOENT');
   await expectNothingLeftBut(before);
+});
+
+// The stand-in's probe reports what it was given and exits with 1, so its line is the message.
+// A child spawned without `detached` sits in libuv's kill-on-close job: job=yes.
+test('QuibShare gets the arguments in order, no standard input, and standard output only to wait', async () => {
+  const cases = [
+    ['a b.txt', {}, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a b.txt]'],
+    [[], {}, 'stdin=char stdout=char stderr=pipe job=no args:'],
+    [['x.txt', 'say "hi".txt', 'C:\\My Files\\'],
+     { wait: true, anchor: { x: -10.5, y: 20.4, width: 300, height: 39.6 }, url: 'https://example.com/?a=1&b=2',
+       text: 'two  words', title: '--wait' },
+     'stdin=char stdout=pipe stderr=pipe job=no args: [--input] [x.txt] [--input] [say "hi".txt] ' +
+     '[--input] [C:\\My Files\\] [--title] [--wait] [--text] [two  words] [--url] [https://example.com/?a=1&b=2] ' +
+     '[--anchor] [-10,20,300,40] [--wait]'],
+    ['a.txt', { wait: false, title: '' }, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a.txt] [--title] []'],
+  ];
+  await withVariables({ QUIBSHARE_STAND_IN: 'probe' }, async () => {
+    for (const [files, options, probed] of cases) {
+      await expectRejected(share(files, { ...options, executablePath: standIn }), 'FAILED', 1, probed);
+    }
+  });
+});
+
+test('exit codes and the outcome line read through a real pipe map to results and errors', async () => {
+  const result = (outcome) => ({ result: outcome });
+  const completed = '{"outcome":"completed","target":"Contoso.Mail_8wekyb3d8bbwe!App","app":"Ünï — Mail \\u0001\\"\\\\"}';
+  const cases = [
+    ['exit:0', false, result({ outcome: 'handed' })],
+    [`stdout:${completed}`, false, result({ outcome: 'handed' })],
+    [`stdout:${completed}`, true,
+     result({ outcome: 'completed', target: 'Contoso.Mail_8wekyb3d8bbwe!App', app: 'Ünï — Mail \u0001"\\' })],
+    ['stdout:{"outcome":"canceled","since":"0.3"}', true, result({ outcome: 'canceled' })],
+    ['stdout:{"outcome":"forwarded"}', true, result({ outcome: 'ended' })],
+    ['stdout:{"outcome":"completed"', true, result({ outcome: 'ended' })],
+    ['exit:0', true, result({ outcome: 'ended' })],
+    ['exit:1:Sharing failed (error 0x80004005).', false, failure('FAILED', 1, 'Sharing failed (error 0x80004005).')],
+    ['exit:2:Sharing could not start: too many files', true,
+     failure('INPUT_REJECTED', 2, 'Sharing could not start: too many files')],
+    ['exit:3', false, failure('UNAVAILABLE', 3, 'QuibShare exited with code 3 and gave no reason.')],
+    ['exit:3221225477', true, failure('ABNORMAL_EXIT', 3221225477, 'QuibShare exited with code 0xC0000005 and gave no reason.')],
+    ['exit:42:The worker gave up.', false, failure('ABNORMAL_EXIT', 42, 'The worker gave up.')],
+  ];
+  const before = await idleResources();
+  for (const [mode, wait, expected] of cases) {
+    const outcome = await withVariables({ QUIBSHARE_STAND_IN: mode }, () => settled(share('a.txt', { executablePath: standIn, wait })));
+    assert.deepEqual(outcome, expected, `${mode} ${wait}`);
+  }
+  // Node itself ends with 9 on an option it does not know.
+  await expectRejected(share('a.txt', { executablePath: process.execPath }), 'ABNORMAL_EXIT', 9,
+                       `${process.execPath}: bad option: --input`);
+  await expectNothingLeftBut(before);
+});
+
+// Mocked timers: the watchdog fires when the test says. ChildProcess#kill is watched, not changed.
+test('the watchdog stops a QuibShare that does not end, even with a leftover process on its pipes',
+     { timeout: 120000 }, async (t) => {
+  const pids = [];
+  const shares = [];
+  // A failed row must not leave a share to settle in the next test, under its mocked timers.
+  t.after(() => {
+    killAll(pids);
+    return Promise.all(shares);
+  });
+  const kill = t.mock.method(ChildProcess.prototype, 'kill');
+  t.mock.timers.enable({ apis: ['setTimeout'] });
+  const cases = [['hang', false, 1], ['hang-with-child', false, 2], ['hang-with-child', true, 2]];
+  for (const [i, [mode, wait, count]] of cases.entries()) {
+    const name = `${mode} ${wait}`;
+    const limitMs = wait ? 725000 : 60000;
+    const pidFile = path.join(folder, `watchdog-${i}.txt`);
+    const before = await idleResources();
+    const kills = kill.mock.callCount();
+    await withVariables({ QUIBSHARE_STAND_IN: mode, QUIBSHARE_STAND_IN_PIDS: pidFile }, async () => {
+      const pending = settled(share('a.txt', { executablePath: standIn, wait }));
+      shares.push(pending);
+      const child = lastChild();
+      pids.push(...await hangingPids(pidFile, count));
+      assert.ok(pids.includes(child.pid), name);
+      t.mock.timers.tick(limitMs - 1);
+      assert.equal(kill.mock.callCount(), kills, `${name}: stopped early`);
+      t.mock.timers.tick(1);
+      assert.deepEqual(await pending,
+                       failure('FAILED', null, `QuibShare did not exit within ${limitMs / 1000} seconds and was stopped.`), name);
+      assert.equal(alive(child.pid), false, `${name}: still running`);
+    });
+    await expectNothingLeftBut(before);
+  }
+});
+
+// QuibShare has exited (here: was killed, so 1) but a process it left holds the pipes: the call
+// settles from the exit code after a short grace, or when the watchdog fires first.
+test('a leftover process on the pipes does not keep a share from settling on its exit code',
+     { timeout: 120000 }, async (t) => {
+  const pids = [];
+  const shares = [];
+  // A failed row must not leave a share to settle in the next test, under its mocked timers.
+  t.after(() => {
+    killAll(pids);
+    return Promise.all(shares);
+  });
+  t.mock.timers.enable({ apis: ['setTimeout'] });
+  // At the watchdog: it fires (at 60 s) 1 s after the exit, before the grace ends.
+  const cases = [['after a grace', true, 0], ['at the watchdog', false, 59000]];
+  for (const [i, [name, wait, beforeExitMs]] of cases.entries()) {
+    const pidFile = path.join(folder, `leftover-${i}.txt`);
+    const before = await idleResources();
+    await withVariables({ QUIBSHARE_STAND_IN: 'hang-with-child', QUIBSHARE_STAND_IN_PIDS: pidFile }, async () => {
+      const pending = settled(share('a.txt', { executablePath: standIn, wait }));
+      shares.push(pending);
+      const child = lastChild();
+      pids.push(...await hangingPids(pidFile, 2));
+      assert.ok(pids.includes(child.pid), name);
+      t.mock.timers.tick(beforeExitMs);
+      const exited = once(child, 'exit');
+      process.kill(child.pid);
+      await exited;
+      t.mock.timers.tick(10000);
+      assert.deepEqual(await pending, failure('FAILED', 1, 'QuibShare exited with code 1 and gave no reason.'), name);
+    });
+    await expectNothingLeftBut(before);
+  }
 });
 
 test('twenty shares at once each get their own outcome', async () => {
@@ -134,7 +337,7 @@ test('twenty shares at once each get their own outcome', async () => {
       assert.equal(outcome.status, 'rejected', files[i]);
       assert.equal(outcome.reason.message, 'Sharing could not start: input file does not exist or is inaccessible');
     } else {
-      assert.equal(outcome.status, 'fulfilled', `${files[i]}: ${outcome.reason}`);
+      assert.deepEqual(outcome, { status: 'fulfilled', value: { outcome: 'handed' } }, files[i]);
     }
   });
   const shared = await waitForRecorded('remove ShareCompleted', 10);
@@ -143,22 +346,36 @@ test('twenty shares at once each get their own outcome', async () => {
                    files.filter((_, i) => i % 2 === 0).sort());
 });
 
-test('the watchdog kills a QuibShare that never ends and rejects with FAILED', async (t) => {
-  t.mock.timers.enable({ apis: ['setTimeout'] });
-  // Notepad never ends by itself: a stand-in for a stuck QuibShare.exe.
-  const notepad = path.join(process.env.SystemRoot, 'system32', 'notepad.exe');
-  const pending = share(writeFile('d.txt'), { executablePath: notepad });
-  t.mock.timers.tick(60000);
-  await expectRejected(pending, 'FAILED', null, 'QuibShare did not exit within 60 seconds and was stopped.');
+test('executablePath leaves Electron\'s app.asar for app.asar.unpacked in Windows paths', () => {
+  const installed = path.dirname(require.resolve('quibshare'));
+  const exe = path.join('bin', 'win32-x64', 'QuibShare.exe');
+  const cases = [
+    ['resources\\app.asar\\node_modules\\quibshare', 'resources\\app.asar.unpacked\\node_modules\\quibshare'],
+    ['resources\\app.asar.unpacked\\node_modules\\quibshare', 'resources\\app.asar.unpacked\\node_modules\\quibshare'],
+    ['resources\\myapp.asar\\node_modules\\quibshare', 'resources\\myapp.asar\\node_modules\\quibshare'],
+  ];
+  for (const [i, [inside, expected]] of cases.entries()) {
+    const base = path.join(folder, `asar-${i}`);
+    fs.mkdirSync(path.join(base, inside), { recursive: true });
+    for (const file of ['index.js', 'protocol.js']) fs.copyFileSync(path.join(installed, file), path.join(base, inside, file));
+    assert.equal(require(path.join(base, inside, 'index.js')).executablePath(), path.join(base, expected, exe), inside);
+  }
 });
 
-test('the quibshare command prints QuibShare\'s message and exits with its code', () => {
+test('the quibshare command prints the outcome, or QuibShare\'s message, and exits with its code', () => {
   const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
-  const run = (...args) => {
+  const usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] <file>...\r\n';
+  const file = writeFile('f.txt');
+  const cases = [
+    [[file], [0, '{"outcome":"handed"}\r\n', '']],
+    [[folder], [2, '', 'Sharing could not start: input must be a regular file, not a directory\r\n']],
+    [['--', '--absent.txt'], [2, '', 'Sharing could not start: input file does not exist or is inaccessible\r\n']],
+    [[], [2, '', usage]],
+    [[file, '--title'], [2, '', usage]],
+    [['--anchor', '1,2,3,4', file], [2, '', usage]],
+  ];
+  for (const [args, expected] of cases) {
     const result = spawnSync(process.execPath, [cli, ...args], { timeout: 60000, encoding: 'latin1' });
-    return [result.status, result.stdout, result.stderr];
-  };
-  assert.deepEqual(run(writeFile('f.txt')), [0, '', '']);
-  assert.deepEqual(run(folder), [2, '', 'Sharing could not start: input must be a regular file, not a directory\r\n']);
-  assert.deepEqual(run(), [2, '', 'usage: quibshare <file>\r\n']);
+    assert.deepEqual([result.status, result.stdout, result.stderr], expected, args.join(' '));
+  }
 });

@@ -1,0 +1,91 @@
+'use strict';
+// What the package knows of QuibShare.exe without starting it, as pure functions: which systems
+// run the bundled x64 executable, the command line of a share, and the line a waited share prints.
+
+// Windows 10 2004: the first build whose share sheet QuibShare supports.
+const MinimumWindowsBuild = 19041;
+// Windows 11 on ARM64 emulates x64; Windows 10 on ARM64 emulates only x86.
+const ArmEmulatesX64Build = 22000;
+// PROCESSOR_ARCHITEW6432, which WOW64 sets for 32-bit programs, names the real machine.
+const MachineOfWow64 = { AMD64: 'x64', ARM64: 'arm64' };
+const OutcomeWords = ['completed', 'canceled', 'ended'];
+
+/**
+ * True where the bundled executable runs: Windows `release` (os.release()) of build 19041 or
+ * later on a machine that runs x64 programs, as told by Node's `arch` (process.arch) and, for
+ * 32-bit Node, `wow64Machine` (PROCESSOR_ARCHITEW6432; unset on 32-bit Windows).
+ * @param {string} release
+ * @param {string} arch
+ * @param {string | undefined} wow64Machine
+ */
+function systemSupported(release, arch, wow64Machine) {
+  const [major, , build] = release.split('.').map(Number);
+  if (!(major > 10 || (major === 10 && build >= MinimumWindowsBuild))) return false;
+  const machine = arch === 'ia32' ? MachineOfWow64[wow64Machine ?? ''] : arch;
+  return machine === 'x64' || (machine === 'arm64' && build >= ArmEmulatesX64Build);
+}
+
+/**
+ * QuibShare's arguments for a share. Throws a TypeError for what no command line can carry and
+ * leaves every other check, and its wording, to QuibShare.
+ * @param {string | readonly string[]} files
+ * @param {{ title?: string, text?: string, url?: string,
+ *           anchor?: { x: number, y: number, width: number, height: number }, wait?: boolean }} options
+ * @returns {string[]}
+ */
+function commandLine(files, options) {
+  const paths = typeof files === 'string' ? [files] : files;
+  if (!Array.isArray(paths)) throw new TypeError('The files to share must be a path or an array of paths');
+  const args = paths.flatMap((file) => ['--input', argument(file, 'Each file to share')]);
+  for (const name of ['title', 'text', 'url']) {
+    if (options[name] !== undefined) args.push(`--${name}`, argument(options[name], `options.${name}`));
+  }
+  if (options.anchor !== undefined) args.push('--anchor', anchorArgument(options.anchor));
+  if (options.wait !== undefined && typeof options.wait !== 'boolean') {
+    throw new TypeError('options.wait must be a boolean');
+  }
+  if (options.wait) args.push('--wait');
+  return args;
+}
+
+/** @param {unknown} value @param {string} what */
+function argument(value, what) {
+  // Windows command lines end a string at NUL, so such a string would arrive cut short.
+  if (typeof value !== 'string' || value.includes('\0')) {
+    throw new TypeError(`${what} must be a string without NUL characters`);
+  }
+  return value;
+}
+
+/** @param {unknown} anchor */
+function anchorArgument(anchor) {
+  const values = ['x', 'y', 'width', 'height'].map((key) => Object(anchor)[key]);
+  if (!values.every(Number.isFinite)) {
+    throw new TypeError('options.anchor must have finite numbers x, y, width and height');
+  }
+  return values.map(Math.round).join(',');
+}
+
+/**
+ * The outcome of a waited share from what QuibShare printed on exit code 0, its first line: a
+ * line that is missing or malformed, or a word this version does not know, reads as 'ended'; keys
+ * it does not know are ignored.
+ * @param {string} text
+ * @returns {{ outcome: string, target?: string, app?: string }}
+ */
+function parseOutcome(text) {
+  let line;
+  try {
+    line = JSON.parse(text.split('\n', 1)[0]);
+  } catch {
+    return { outcome: 'ended' };
+  }
+  if (typeof line !== 'object' || line === null) return { outcome: 'ended' };
+  const result = { outcome: OutcomeWords.includes(line.outcome) ? line.outcome : 'ended' };
+  for (const key of ['target', 'app']) {
+    if (typeof line[key] === 'string') result[key] = line[key];
+  }
+  return result;
+}
+
+module.exports = { systemSupported, commandLine, parseOutcome };
