@@ -42,7 +42,9 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       // Nothing of the new form: the two-argument form's text, as ever.
       {{L"--input", a, L"--bogus", L"v"}, "expected exactly --input <path>"},
       {{L"--input", a, L"--bogus", L"--wait"}, "unknown option --bogus"},
+      // Messages stay ASCII and on one line; a surrogate pair is one character.
       {{L"--input", a, L"--wait", L"--\x00E9t\x00E9\n"}, "unknown option --?t??"},
+      {{L"--input", a, L"--wait", L"\x4E2D\xD83D\xDE00"}, "unknown option ??"},
       {{L"--input", a, L"--title"}, "--title needs a value"},
       {{L"--input", a, L"--wait", L"--wait"}, "--wait is given more than once"},
       {{L"--input", a, L"--text", L""}, "--text cannot be empty"},
@@ -52,6 +54,8 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       {{L"--input", a, L"--anchor", L"0,0,0,10"},
        "--anchor must be four whole numbers x,y,width,height with width and height above 0"},
       {tooMany, "at most 100 files can be shared at once"},
+      {{L"--input", temp.Path() + L"\\missing.txt", L"--input", a},
+       "input file does not exist or is inaccessible (input 1)"},
       {{L"--input", a, L"--input", temp.Path() + L"\\missing.txt"},
        "input file does not exist or is inaccessible (input 2)"},
       {{L"--input", a, L"--input", temp.Path()}, "input must be a regular file, not a directory (input 2)"},

@@ -116,8 +116,10 @@ function alive(pid) {
   }
 }
 
-function killAll(pids) {
-  for (const pid of pids) if (alive(pid)) process.kill(pid);
+// Ends the stand-ins left hanging: by the file they watch, not by their ids, which another test's
+// process may have been given since.
+function releaseHangers(release) {
+  fs.writeFileSync(release, '');
 }
 
 test('the sheet gets the title and one read-only item, and nothing is left running', async () => {
@@ -263,9 +265,10 @@ test('the watchdog stops a QuibShare that does not end, even with a leftover pro
      { timeout: 120000 }, async (t) => {
   const pids = [];
   const shares = [];
+  const release = path.join(folder, 'watchdog-release');
   // A failed row must not leave a share to settle in the next test, under its mocked timers.
   t.after(() => {
-    killAll(pids);
+    releaseHangers(release);
     return Promise.all(shares);
   });
   const kill = t.mock.method(ChildProcess.prototype, 'kill');
@@ -277,7 +280,8 @@ test('the watchdog stops a QuibShare that does not end, even with a leftover pro
     const pidFile = path.join(folder, `watchdog-${i}.txt`);
     const before = await idleResources();
     const kills = kill.mock.callCount();
-    await withVariables({ QUIBSHARE_STAND_IN: mode, QUIBSHARE_STAND_IN_PIDS: pidFile }, async () => {
+    await withVariables({ QUIBSHARE_STAND_IN: mode, QUIBSHARE_STAND_IN_PIDS: pidFile, QUIBSHARE_STAND_IN_RELEASE: release },
+                        async () => {
       const pending = settled(share('a.txt', { executablePath: standIn, wait }));
       shares.push(pending);
       const child = lastChild();
@@ -300,9 +304,10 @@ test('a leftover process on the pipes does not keep a share from settling on its
      { timeout: 120000 }, async (t) => {
   const pids = [];
   const shares = [];
+  const release = path.join(folder, 'leftover-release');
   // A failed row must not leave a share to settle in the next test, under its mocked timers.
   t.after(() => {
-    killAll(pids);
+    releaseHangers(release);
     return Promise.all(shares);
   });
   t.mock.timers.enable({ apis: ['setTimeout'] });
@@ -311,7 +316,8 @@ test('a leftover process on the pipes does not keep a share from settling on its
   for (const [i, [name, wait, beforeExitMs]] of cases.entries()) {
     const pidFile = path.join(folder, `leftover-${i}.txt`);
     const before = await idleResources();
-    await withVariables({ QUIBSHARE_STAND_IN: 'hang-with-child', QUIBSHARE_STAND_IN_PIDS: pidFile }, async () => {
+    await withVariables({ QUIBSHARE_STAND_IN: 'hang-with-child', QUIBSHARE_STAND_IN_PIDS: pidFile,
+                          QUIBSHARE_STAND_IN_RELEASE: release }, async () => {
       const pending = settled(share('a.txt', { executablePath: standIn, wait }));
       shares.push(pending);
       const child = lastChild();
@@ -319,7 +325,7 @@ test('a leftover process on the pipes does not keep a share from settling on its
       assert.ok(pids.includes(child.pid), name);
       t.mock.timers.tick(beforeExitMs);
       const exited = once(child, 'exit');
-      process.kill(child.pid);
+      process.kill(child.pid);  // still running, so the id is its own
       await exited;
       t.mock.timers.tick(10000);
       assert.deepEqual(await pending, failure('FAILED', 1, 'QuibShare exited with code 1 and gave no reason.'), name);

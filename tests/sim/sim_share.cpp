@@ -74,6 +74,45 @@ class SimPropertySet final : public ComObject<abi::IDataPackagePropertySet> {
   int package_;
 };
 
+// The subscriptions one object of the simulated sheet keeps: one token count for all its events,
+// and every add and remove recorded as "add|remove <event> <owner> <token>" ("remove-unknown" for
+// a token it never gave).
+class Subscriptions {
+ public:
+  explicit Subscriptions(int owner) : owner_(owner) {}
+
+  HRESULT Add(const wchar_t* event, IUnknown* handler, EventRegistrationToken* token) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    token->value = ++lastToken_;
+    handlers_[{event, token->value}] = ComPtr<IUnknown>::Copy(handler);
+    Record(std::wstring(L"add ") + event + L" " + std::to_wstring(owner_) + L" " + std::to_wstring(token->value));
+    return S_OK;
+  }
+  HRESULT Remove(const wchar_t* event, EventRegistrationToken token) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const bool known = handlers_.erase({event, token.value}) == 1;
+    Record(std::wstring(known ? L"remove " : L"remove-unknown ") + event + L" " + std::to_wstring(owner_) + L" " +
+           std::to_wstring(token.value));
+    return S_OK;
+  }
+  // The handlers of `event`, which were added as Handler.
+  template <typename Handler>
+  std::vector<ComPtr<Handler>> Handlers(const wchar_t* event) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<ComPtr<Handler>> handlers;
+    for (const auto& [key, handler] : handlers_) {
+      if (key.first == event) handlers.push_back(ComPtr<Handler>::Copy(static_cast<Handler*>(handler.Get())));
+    }
+    return handlers;
+  }
+
+ private:
+  int owner_;
+  std::mutex mutex_;
+  INT64 lastToken_ = 0;
+  std::map<std::pair<std::wstring, INT64>, ComPtr<IUnknown>> handlers_;
+};
+
 // Shared by a package and its weak references: resolving takes a strong reference only while
 // the package is alive, under the same lock that its last release takes.
 struct Lifetime {
@@ -171,26 +210,30 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE add_ShareCompleted(abi::IShareCompletedHandler* handler, EventRegistrationToken* token) noexcept override {
-    return Add(L"ShareCompleted", completed_, handler, token);
+    return subscriptions_.Add(L"ShareCompleted", handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_ShareCompleted(EventRegistrationToken token) noexcept override {
-    return Remove(L"ShareCompleted", completed_, token);
+    return subscriptions_.Remove(L"ShareCompleted", token);
   }
   HRESULT STDMETHODCALLTYPE add_ShareCanceled(abi::IShareCanceledHandler* handler, EventRegistrationToken* token) noexcept override {
-    return Add(L"ShareCanceled", canceled_, handler, token);
+    return subscriptions_.Add(L"ShareCanceled", handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_ShareCanceled(EventRegistrationToken token) noexcept override {
-    return Remove(L"ShareCanceled", canceled_, token);
+    return subscriptions_.Remove(L"ShareCanceled", token);
   }
 
   void RaiseShareCompleted() {
     Record(L"complete " + std::to_wstring(number_));
     const auto args = ComPtr<SimShareCompletedEventArgs>::Attach(new SimShareCompletedEventArgs);
-    for (const auto& handler : Handlers(completed_)) handler->Invoke(this, args.Get());
+    for (const auto& handler : subscriptions_.Handlers<abi::IShareCompletedHandler>(L"ShareCompleted")) {
+      handler->Invoke(this, args.Get());
+    }
   }
   void RaiseShareCanceled() {
     Record(L"cancel " + std::to_wstring(number_));
-    for (const auto& handler : Handlers(canceled_)) handler->Invoke(this, nullptr);
+    for (const auto& handler : subscriptions_.Handlers<abi::IShareCanceledHandler>(L"ShareCanceled")) {
+      handler->Invoke(this, nullptr);
+    }
   }
 
   // Nothing else may be put into the package.
@@ -222,31 +265,6 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
   bool Answers(REFIID iid) const noexcept override { return withPackage4_ || iid != abi::IDataPackage4::Iid; }
 
  private:
-  template <typename Handler>
-  using Subscribers = std::map<INT64, ComPtr<Handler>>;
-
-  template <typename Handler>
-  HRESULT Add(const wchar_t* event, Subscribers<Handler>& subscribers, Handler* handler, EventRegistrationToken* token) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    token->value = ++lastToken_;
-    subscribers[token->value] = ComPtr<Handler>::Copy(handler);
-    Record(std::wstring(L"add ") + event + L" " + std::to_wstring(number_) + L" " + std::to_wstring(token->value));
-    return S_OK;
-  }
-  template <typename Handler>
-  HRESULT Remove(const wchar_t* event, Subscribers<Handler>& subscribers, EventRegistrationToken token) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const bool known = subscribers.erase(token.value) == 1;
-    Record(std::wstring(known ? L"remove " : L"remove-unknown ") + event + L" " + std::to_wstring(number_) + L" " + std::to_wstring(token.value));
-    return S_OK;
-  }
-  template <typename Handler>
-  std::vector<ComPtr<Handler>> Handlers(const Subscribers<Handler>& subscribers) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<ComPtr<Handler>> handlers;
-    for (const auto& entry : subscribers) handlers.push_back(entry.second);
-    return handlers;
-  }
   std::wstring Paths(abi::IIterableStorageItem* items) {
     std::wstring paths;
     ComPtr<abi::IIteratorStorageItem> iterator;
@@ -270,10 +288,7 @@ class SimDataPackage final : public ComObject<abi::IDataPackage, abi::IDataPacka
   int number_;
   bool withPackage4_;
   ComPtr<SimPropertySet> properties_ = ComPtr<SimPropertySet>::Attach(new SimPropertySet(number_));
-  std::mutex mutex_;
-  INT64 lastToken_ = 0;
-  Subscribers<abi::IShareCompletedHandler> completed_;
-  Subscribers<abi::IShareCanceledHandler> canceled_;
+  Subscriptions subscriptions_{number_};
 };
 
 HRESULT SimWeakReference::Resolve(REFIID iid, IInspectable** object) noexcept {
@@ -318,43 +333,25 @@ class SimDataRequestedEventArgs final : public ComObject<abi::IDataRequestedEven
 class SimDataTransferManager final : public ComObject<abi::IDataTransferManager> {
  public:
   HRESULT STDMETHODCALLTYPE add_DataRequested(abi::IDataRequestedHandler* handler, EventRegistrationToken* token) noexcept override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    token->value = ++lastToken_;
-    handlers_[token->value] = ComPtr<abi::IDataRequestedHandler>::Copy(handler);
-    Record(L"add DataRequested 0 " + std::to_wstring(token->value));
-    return S_OK;
+    return subscriptions_.Add(L"DataRequested", handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_DataRequested(EventRegistrationToken token) noexcept override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const bool known = handlers_.erase(token.value) == 1;
-    Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" DataRequested 0 " + std::to_wstring(token.value));
-    return S_OK;
+    return subscriptions_.Remove(L"DataRequested", token);
   }
   HRESULT STDMETHODCALLTYPE add_TargetApplicationChosen(abi::ITargetApplicationChosenHandler* handler,
                                                         EventRegistrationToken* token) noexcept override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    token->value = ++lastToken_;
-    chosenHandlers_[token->value] = ComPtr<abi::ITargetApplicationChosenHandler>::Copy(handler);
-    Record(L"add TargetApplicationChosen 0 " + std::to_wstring(token->value));
-    return S_OK;
+    return subscriptions_.Add(L"TargetApplicationChosen", handler, token);
   }
   HRESULT STDMETHODCALLTYPE remove_TargetApplicationChosen(EventRegistrationToken token) noexcept override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const bool known = chosenHandlers_.erase(token.value) == 1;
-    Record(std::wstring(known ? L"remove" : L"remove-unknown") + L" TargetApplicationChosen 0 " +
-           std::to_wstring(token.value));
-    return S_OK;
+    return subscriptions_.Remove(L"TargetApplicationChosen", token);
   }
 
   void RaiseTargetApplicationChosen(const std::wstring& name) {
-    std::vector<ComPtr<abi::ITargetApplicationChosenHandler>> handlers;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      for (const auto& entry : chosenHandlers_) handlers.push_back(entry.second);
-    }
     Record(L"chosen " + name);
     const auto args = ComPtr<SimTargetApplicationChosenEventArgs>::Attach(new SimTargetApplicationChosenEventArgs(name));
-    for (const auto& handler : handlers) handler->Invoke(this, args.Get());
+    for (const auto& handler : subscriptions_.Handlers<abi::ITargetApplicationChosenHandler>(L"TargetApplicationChosen")) {
+      handler->Invoke(this, args.Get());
+    }
   }
 
   // Raises DataRequested with a new package numbered `number`; returns that package.
@@ -362,13 +359,8 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
     const bool withPackage4 = !ScenarioIs(Setting(L"QUIBSHARE_SIM_FAIL"), L"no-package4");
     const auto package = ComPtr<SimDataPackage>::Attach(new SimDataPackage(number, withPackage4));
     const auto args = ComPtr<SimDataRequestedEventArgs>::Attach(new SimDataRequestedEventArgs(package));
-    std::vector<ComPtr<abi::IDataRequestedHandler>> handlers;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      for (const auto& entry : handlers_) handlers.push_back(entry.second);
-    }
     Record(L"request " + std::to_wstring(number));
-    for (const auto& handler : handlers) {
+    for (const auto& handler : subscriptions_.Handlers<abi::IDataRequestedHandler>(L"DataRequested")) {
       const HRESULT result = handler->Invoke(this, args.Get());
       LARGE_INTEGER now{};
       QueryPerformanceCounter(&now);
@@ -380,10 +372,7 @@ class SimDataTransferManager final : public ComObject<abi::IDataTransferManager>
   }
 
  private:
-  std::mutex mutex_;
-  INT64 lastToken_ = 0;
-  std::map<INT64, ComPtr<abi::IDataRequestedHandler>> handlers_;
-  std::map<INT64, ComPtr<abi::ITargetApplicationChosenHandler>> chosenHandlers_;
+  Subscriptions subscriptions_{0};
 };
 
 // One share at a time, as the real sheet shows one per window. Never destroyed: it may hold

@@ -6,7 +6,9 @@
 //                   "stdin=K stdout=K stderr=K job=yes|no args: [a] [b] ...", K one of none,
 //                   pipe, char, disk or other (a handle 'ignore'd by Node is the NUL device: char)
 //   hang            appends its process id and CR LF to the file QUIBSHARE_STAND_IN_PIDS (if
-//                   set), then never ends
+//                   set), then never ends, unless QUIBSHARE_STAND_IN_RELEASE names a file: it
+//                   ends with 0 once that file exists. (Ending leftovers that way, rather than by
+//                   a process id, never hits another process that has since been given the id.)
 //   hang-with-child starts a second copy in "hang" mode that inherits its standard handles
 //                   (and so holds a host's pipe), then hangs the same way
 #include <windows.h>
@@ -50,6 +52,7 @@ const wchar_t* Kind(DWORD which) {
 }
 
 [[noreturn]] void Hang() {
+  const std::wstring release = Variable(L"QUIBSHARE_STAND_IN_RELEASE");
   const std::wstring pids = Variable(L"QUIBSHARE_STAND_IN_PIDS");
   if (!pids.empty()) {
     const HANDLE file = CreateFileW(pids.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -59,7 +62,10 @@ const wchar_t* Kind(DWORD which) {
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);
   }
-  for (;;) Sleep(INFINITE);
+  for (;;) {
+    Sleep(release.empty() ? INFINITE : 50);
+    if (GetFileAttributesW(release.c_str()) != INVALID_FILE_ATTRIBUTES) ExitProcess(0);
+  }
 }
 
 void StartHangingChild() {

@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "harness/process_runner.h"
 #include "harness/temp_directory.h"
 
 namespace quibshare {
 namespace {
 
-using test::ProcessResult;
 using test::TempDirectory;
 
 constexpr wchar_t Program[] = L"C:\\apps\\QuibShare.exe";
@@ -154,28 +152,6 @@ TEST(ValidateInput, ChecksEveryFileInOrderAndNamesTheFirstBadOne) {
   EXPECT_TRUE(input.valid);
   EXPECT_EQ(input.paths, (std::vector{second, first, second}));
   EXPECT_EQ(input.request, ParseRequest(arguments, nullptr));
-}
-
-// The broker turns a rejected line away before any worker starts, in ASCII on one line.
-TEST(HostCommandLine, RejectsMisuseWithCodeTwoAndItsText) {
-  TempDirectory temp;
-  const std::wstring file = temp.WriteFile(L"a.txt");
-  struct Case {
-    std::vector<std::wstring> arguments;
-    std::string text;
-  };
-  const Case cases[] = {
-      {{L"--input", file, L"--wait", L"--wait"}, "--wait is given more than once"},
-      {{L"--input", file, L"--wait", L"\x4E2D\xD83D\xDE00\n"}, "unknown option ???"},
-      {{L"--input", temp.Path() + L"\\missing.txt", L"--input", file},
-       "input file does not exist or is inaccessible (input 1)"},
-  };
-  for (const Case& c : cases) {
-    // RunProcess gives every child a time limit.
-    const ProcessResult result = test::RunProcess(test::QuibSharePath(), c.arguments);
-    EXPECT_EQ(result.exitCode, 2u) << c.text;
-    EXPECT_EQ(result.standardError, "Sharing could not start: " + c.text + "\r\n");
-  }
 }
 
 }  // namespace

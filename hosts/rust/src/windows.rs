@@ -210,23 +210,28 @@ mod tests {
     const SYNCHRONIZE: u32 = 0x0010_0000;
     const PROCESS_TERMINATE: u32 = 0x0001;
 
-    /// Whether process `pid` has ended, or ends within `limit`.
-    fn ends_within(pid: u32, limit: Duration) -> bool {
-        let process = unsafe { OpenProcess(SYNCHRONIZE, 0, pid) };
-        if process.is_null() {
-            return true;
+    /// A stand-in, opened while it is known to run: the handle keeps its id from being given to
+    /// another process, so waiting for it or ending it can never touch someone else's.
+    struct Held(Handle);
+
+    impl Held {
+        fn open(pid: u32) -> Held {
+            let process = unsafe { OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, 0, pid) };
+            assert!(!process.is_null(), "stand-in {} is not running", pid);
+            Held(process)
         }
-        let ended = unsafe { WaitForSingleObject(process, limit.as_millis() as u32) } == WAIT_OBJECT_0;
-        unsafe { CloseHandle(process) };
-        ended
+
+        /// Whether it has ended, or ends within `limit`.
+        fn ends_within(&self, limit: Duration) -> bool {
+            unsafe { WaitForSingleObject(self.0, limit.as_millis() as u32) == WAIT_OBJECT_0 }
+        }
     }
 
-    fn terminate(pid: u32) {
-        let process = unsafe { OpenProcess(PROCESS_TERMINATE, 0, pid) };
-        if !process.is_null() {
+    impl Drop for Held {
+        fn drop(&mut self) {
             unsafe {
-                TerminateProcess(process, 1);
-                CloseHandle(process);
+                TerminateProcess(self.0, 1);
+                CloseHandle(self.0);
             }
         }
     }
@@ -274,14 +279,16 @@ mod tests {
             let pid = running.child.id();
             // Once its pid is written the stand-in hangs, whatever the machine's speed.
             let pids = pids(&file, count);
+            let held: Vec<Held> = pids.iter().map(|&pid| Held::open(pid)).collect();
             if stop_first {
                 running.child.kill().unwrap();
             }
             let (sender, returned) = mpsc::channel();
             thread::spawn(move || sender.send(running.finish(deadline).unwrap()));
             let result = returned.recv_timeout(Duration::from_secs(60));
-            let child_ended = ends_within(pid, Duration::from_secs(10));
-            pids.iter().for_each(|&pid| terminate(pid));
+            let child = pids.iter().position(|&p| p == pid).map(|at| &held[at]);
+            let child_ended = child.map_or(false, |child| child.ends_within(Duration::from_secs(10)));
+            drop(held);
 
             assert_eq!(pids.len(), count, "{}: {:?}", mode, pids);
             assert!(pids.contains(&pid), "{}: {} in {:?}", mode, pid, pids);
