@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -54,7 +55,11 @@ int RunScriptedWorker(const ArgumentList& arguments) {
   const std::wstring& eventName = arguments.back();
   const std::wstring script = Environment(L"QUIBSHARE_TEST_WORKER");
   const std::wstring marker = Environment(L"QUIBSHARE_TEST_MARKER");
-  if (!marker.empty()) std::ofstream(std::filesystem::path(marker)) << GetCurrentProcessId();
+  if (!marker.empty()) {
+    // Whole or not at all: the test reads it while this runs.
+    std::ofstream(std::filesystem::path(marker + L".part")) << GetCurrentProcessId();
+    MoveFileExW((marker + L".part").c_str(), marker.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
   const int code = std::wcstol(Environment(L"QUIBSHARE_TEST_EXIT").c_str(), nullptr, 10);
   const std::wstring reason = Environment(L"QUIBSHARE_TEST_REASON");
   if (!reason.empty()) WriteReason(eventName, reason);
@@ -114,6 +119,9 @@ struct BrokerRun {
   std::string standardError;
   std::string standardOutput;
   ULONGLONG tookMs;
+  // The worker, opened while it ran, so that its id cannot have passed to another process when
+  // the test looks at it; empty for a worker that ended at once.
+  UniqueHandle worker;
 };
 
 class BrokerTest : public ::testing::Test {
@@ -133,11 +141,25 @@ class BrokerTest : public ::testing::Test {
     SetEnvironmentVariableW(L"QUIBSHARE_TEST_MARKER", marker_.c_str());
     ArgumentList arguments{L"host.exe", L"--input", file_};
     arguments.insert(arguments.end(), options.begin(), options.end());
+    DeleteFileW(marker_.c_str());
+    UniqueHandle worker;
+    std::atomic<bool> returned{false};
+    std::thread holder([&] {
+      for (DWORD id = 0; !returned.load(); Sleep(5)) {
+        if ((id = StartedWorker()) != 0) {
+          worker.Reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+          return;
+        }
+      }
+    });
     test::StderrCapture capture;
     test::StderrCapture output(STD_OUTPUT_HANDLE);
     const ULONGLONG start = GetTickCount64();
     const std::uint32_t code = RunBroker(arguments, deadlines);
-    return {code, capture.Take(), output.Take(), GetTickCount64() - start};
+    const ULONGLONG took = GetTickCount64() - start;
+    returned = true;
+    holder.join();
+    return {code, capture.Take(), output.Take(), took, std::move(worker)};
   }
 
   // The worker's process id, written by the script when it started; 0 if none started.
@@ -195,11 +217,10 @@ TEST_F(BrokerTest, VisibleUnownedWindowEndsTheWaitAndTheWorkerRunsOn) {
     const BrokerRun run = Run(script, 9, L"not relayed");
     EXPECT_EQ(run.exitCode, 0u) << script;
     EXPECT_EQ(run.standardError, "") << script;
-    const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, StartedWorker()));
-    ASSERT_TRUE(worker) << script;
-    EXPECT_EQ(WaitForSingleObject(worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << script;
-    TerminateProcess(worker.Get(), 0);
-    WaitForSingleObject(worker.Get(), 5000);
+    ASSERT_TRUE(run.worker) << script;
+    EXPECT_EQ(WaitForSingleObject(run.worker.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << script;
+    TerminateProcess(run.worker.Get(), 0);
+    WaitForSingleObject(run.worker.Get(), 5000);
   }
 }
 
@@ -252,12 +273,10 @@ TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
     EXPECT_EQ(run.exitCode, 1u) << script;
     EXPECT_EQ(run.standardError, "still waiting for the sheet\r\n") << script;
     EXPECT_GE(elapsed, 700u) << script;
-    const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                          StartedWorker()));
-    ASSERT_TRUE(worker) << script;
-    ASSERT_EQ(WaitForSingleObject(worker.Get(), 5000), WAIT_OBJECT_0) << script;
+    ASSERT_TRUE(run.worker) << script;
+    ASSERT_EQ(WaitForSingleObject(run.worker.Get(), 5000), WAIT_OBJECT_0) << script;
     DWORD workerCode = 0;
-    GetExitCodeProcess(worker.Get(), &workerCode);
+    GetExitCodeProcess(run.worker.Get(), &workerCode);
     EXPECT_EQ(workerCode, 1u) << "terminated with code 1";
   }
 }
@@ -324,8 +343,8 @@ TEST_F(BrokerTest, WaitedShareThatOutlivesItsBoundIsEndedAndCountsAsEnded) {
   EXPECT_EQ(run.standardOutput, "{\"outcome\":\"ended\"}\r\n");
   EXPECT_GE(run.tookMs, 500u);
   EXPECT_LT(run.tookMs, 10000u) << "the worker was waited for to its own end";
-  const UniqueHandle worker(OpenProcess(SYNCHRONIZE, FALSE, StartedWorker()));
-  EXPECT_TRUE(!worker || WaitForSingleObject(worker.Get(), 5000) == WAIT_OBJECT_0) << "the worker was left running";
+  ASSERT_TRUE(run.worker);
+  EXPECT_EQ(WaitForSingleObject(run.worker.Get(), 5000), WAIT_OBJECT_0) << "the worker was left running";
 }
 
 TEST_F(BrokerTest, CrashedWorkerPassesOnItsExceptionCode) {

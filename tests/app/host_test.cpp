@@ -98,8 +98,8 @@ TEST(HostContract, SharesRelativeSlashedAndLongPaths) {
     SetCurrentDirectoryW(previous);
     EXPECT_EQ(result.exitCode, 0u) << c.argument.size();
     EXPECT_EQ(result.standardError, "");
-    // The worker ends the share on its own after the broker has returned.
-    ASSERT_TRUE(sim.WaitFor(L"remove ShareCompleted", 10000));
+    // The worker ends the share, and itself, on its own after the broker has returned.
+    ASSERT_TRUE(sim.WaitFor(L"exit ", 10000));
     EXPECT_EQ(sim.Record(L"SetStorageItemsReadOnly"),
               std::vector<std::wstring>{L"SetStorageItemsReadOnly 1 " + c.shared});
   }
@@ -170,8 +170,7 @@ TEST(HostContract, ZeroOnlyOnceTheSheetHasTheFile) {
       EXPECT_EQ(sim.Record(L"SetStorageItemsReadOnly").size(), 1u);
       // The second process ends by itself once the sheet reports the end.
       EXPECT_TRUE(sim.WaitFor(L"remove ShareCompleted"));
-      const UniqueHandle worker(OpenProcess(SYNCHRONIZE, FALSE, WorkerProcessId(sim)));
-      EXPECT_TRUE(!worker || WaitForSingleObject(worker.Get(), 10000) == WAIT_OBJECT_0);
+      EXPECT_TRUE(sim.WaitFor(L"exit " + std::to_wstring(WorkerProcessId(sim)))) << c.written;
     }
   }
 }
@@ -183,12 +182,14 @@ TEST(HostContract, ShareWithoutAnEndEventReturnsAtOnceAndTheWorkerStays) {
   const ProcessResult result = ShareThroughTheSheet(sim, {{L"END", L"none"}});
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_EQ(result.standardError, "");
+  // Still running, so the id is its own.
   const UniqueHandle worker(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, WorkerProcessId(sim)));
   ASSERT_TRUE(worker);
   EXPECT_EQ(WaitForSingleObject(worker.Get(), 3000), static_cast<DWORD>(WAIT_TIMEOUT));
   TerminateProcess(worker.Get(), 0);
   WaitForSingleObject(worker.Get(), 5000);
   EXPECT_EQ(sim.Record(L"remove"), std::vector<std::wstring>{});
+  EXPECT_EQ(sim.Record(L"exit"), std::vector<std::wstring>{});
 }
 
 // Slow: the worker waits its full 30 s for a request that never comes, and the host hears of it

@@ -66,7 +66,13 @@ std::vector<std::wstring> SimSession::Record(const std::wstring& prefix) const {
   return lines;
 }
 
-void SimSession::ClearRecord() const { DeleteFileW(recordPath_.c_str()); }
+void SimSession::ClearRecord() const {
+  // A worker still writing its last line holds the file for a moment: try again then.
+  for (int tries = 0; tries < 200 && !DeleteFileW(recordPath_.c_str()); ++tries) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
+    Sleep(10);
+  }
+}
 
 bool SimSession::WaitFor(const std::wstring& prefix, unsigned timeoutMs) const {
   for (const ULONGLONG end = GetTickCount64() + timeoutMs; GetTickCount64() < end; Sleep(20)) {

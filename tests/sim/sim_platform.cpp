@@ -94,6 +94,17 @@ class TestFactory final : public ComObject<ActivationFactory> {
 
 }  // namespace quibshare::sim
 
+// A process that ends by itself unloads its DLLs, one that is terminated does not: the record
+// tells a worker that ended on its own ("exit <id>", from the sheet's copy only).
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  using namespace quibshare::sim;
+  if (reason == DLL_PROCESS_DETACH && reserved != nullptr &&
+      ModuleBaseName() == L"Windows.ApplicationModel.DataTransfer") {
+    Record(L"exit " + std::to_wstring(GetCurrentProcessId()));
+  }
+  return TRUE;
+}
+
 extern "C" __declspec(dllexport) HRESULT WINAPI DllGetActivationFactory(HSTRING classId,
                                                                         IActivationFactory** factory) {
   using namespace quibshare::sim;
