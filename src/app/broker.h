@@ -25,8 +25,8 @@ inline constexpr std::size_t CommandLineCapacity = 32767;
 // for a waited share, then for the end of the share. Returns the exit code the host sees.
 std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines);
 
-// Polls until the worker signals the event, shows a visible, unowned window other than its owner
-// window, ends, or reaches `deadline` (GetTickCount64 time), and returns the host's exit code.
+// Polls until the worker signals the event, shows a visible, unowned window that IsShareUiWindow
+// accepts, ends, or reaches `deadline` (GetTickCount64 time), and returns the host's exit code.
 std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
                             ULONGLONG deadline);
 
