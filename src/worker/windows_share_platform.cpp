@@ -106,13 +106,14 @@ ComPtr<abi::IUriRuntimeClassFactory> GetUriFactory() {
   return GetActivationFactory<abi::IUriRuntimeClassFactory>(UriClass);
 }
 
-// Until the sheet has the files, a request failed, or the deadline passed. A request served
-// counts even when another failed: once the sheet has the files, it has them.
+// Until the sheet has the files (nothing to report), a request failed, or the deadline passed.
+// A request served counts even when another failed: once the sheet has the files, it has them.
 // WM_QUIT is dispatched like any message here: only the end of the share may stop on it.
-ShareResult AwaitDataRequest(const std::atomic<bool>& dataRequested, const std::atomic<HRESULT>& handlerFailure) {
+std::optional<ShareResult> AwaitDataRequest(const std::atomic<bool>& dataRequested,
+                                            const std::atomic<HRESULT>& handlerFailure) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    if (dataRequested.load()) return ShareResult::Shared({});
+    if (dataRequested.load()) return std::nullopt;
     if (const HRESULT failure = handlerFailure.load(); FAILED(failure)) return ShareResult::DataRequestFailed(failure);
     if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return ShareResult::PlatformFailed(ShareTimeoutCode);
     WaitForMessages(AwaitRequestPollMs);
@@ -205,10 +206,7 @@ ShareResult WindowsSharePlatform::ShareFile(const ShareContent& content, std::fu
     const HRESULT failure = handlerFailure.load();
     return FAILED(failure) ? ShareResult::DataRequestFailed(failure) : failed(shown);
   }
-  if (ShareResult requested = AwaitDataRequest(dataRequested, handlerFailure);
-      requested.failure != ShareResult::Failure::None) {
-    return requested;
-  }
+  if (std::optional<ShareResult> failure = AwaitDataRequest(dataRequested, handlerFailure)) return *failure;
   AwaitShareEnd(*shareEnd, window.Get(), sharingBound_);
   return ShareResult::Shared(shareEnd->TakeOutcome());
 }

@@ -116,10 +116,18 @@ function alive(pid) {
   }
 }
 
-// Ends the stand-ins left hanging: by the file they watch, not by their ids, which another test's
+// What a test of hanging stand-ins cleans up after itself: the shares still to settle (a failed
+// row must not leave one to settle in the next test, under its mocked timers), and the stand-ins
+// left hanging, ended by the file they watch rather than by their ids, which another test's
 // process may have been given since.
-function releaseHangers(release) {
-  fs.writeFileSync(release, '');
+function hangerCleanup(t, name) {
+  const shares = [];
+  const release = path.join(folder, `${name}-release`);
+  t.after(() => {
+    fs.writeFileSync(release, '');
+    return Promise.all(shares);
+  });
+  return { shares, release };
 }
 
 test('the sheet gets the title and one read-only item, and nothing is left running', async () => {
@@ -264,13 +272,7 @@ test('exit codes and the outcome line read through a real pipe map to results an
 test('the watchdog stops a QuibShare that does not end, even with a leftover process on its pipes',
      { timeout: 120000 }, async (t) => {
   const pids = [];
-  const shares = [];
-  const release = path.join(folder, 'watchdog-release');
-  // A failed row must not leave a share to settle in the next test, under its mocked timers.
-  t.after(() => {
-    releaseHangers(release);
-    return Promise.all(shares);
-  });
+  const { shares, release } = hangerCleanup(t, 'watchdog');
   const kill = t.mock.method(ChildProcess.prototype, 'kill');
   t.mock.timers.enable({ apis: ['setTimeout'] });
   const cases = [['hang', false, 1], ['hang-with-child', false, 2], ['hang-with-child', true, 2]];
@@ -303,13 +305,7 @@ test('the watchdog stops a QuibShare that does not end, even with a leftover pro
 test('a leftover process on the pipes does not keep a share from settling on its exit code',
      { timeout: 120000 }, async (t) => {
   const pids = [];
-  const shares = [];
-  const release = path.join(folder, 'leftover-release');
-  // A failed row must not leave a share to settle in the next test, under its mocked timers.
-  t.after(() => {
-    releaseHangers(release);
-    return Promise.all(shares);
-  });
+  const { shares, release } = hangerCleanup(t, 'leftover');
   t.mock.timers.enable({ apis: ['setTimeout'] });
   // At the watchdog: it fires (at 60 s) 1 s after the exit, before the grace ends.
   const cases = [['after a grace', true, 0], ['at the watchdog', false, 59000]];
