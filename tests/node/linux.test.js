@@ -34,7 +34,9 @@ test('the tarball holds the package files and the release executable, all at one
   const tarball = process.env.QUIBSHARE_TARBALL;
   const listed = execFileSync('tar', ['tzf', tarball], { encoding: 'utf8', timeout: 60000 }).split('\n').filter(Boolean);
   assert.deepEqual(listed.sort(), ['LICENSE', 'README.md', 'bin/win32-x64/QuibShare.exe', 'cli.js', 'index.d.ts',
-                                   'index.js', 'package.json', 'protocol.js'].map((name) => `package/${name}`).sort());
+                                   'index.js', 'package.json', 'protocol.js', 'electron/main.js', 'electron/main.d.ts',
+                                   'electron/request.js', 'electron/preload.js', 'electron/preload.d.ts',
+                                   'electron/page.js', 'electron/page.d.ts'].map((name) => `package/${name}`).sort());
   const packed = extract(tarball);
   const zipped = extract(process.env.QUIBSHARE_ZIP);
   const exe = fs.readFileSync(path.join(packed, 'package/bin/win32-x64/QuibShare.exe'));
@@ -51,8 +53,13 @@ test('the package exports its API and types by name, and its package.json', asyn
   assert.deepEqual(['share', 'isSupported', 'executablePath', 'QuibShareError'].map((name) => esm[name]),
                    [quibshare.share, quibshare.isSupported, quibshare.executablePath, quibshare.QuibShareError]);
   const manifest = require('quibshare/package.json');
-  assert.deepEqual(manifest.exports, { '.': { types: './index.d.ts', default: './index.js' },
-                                       './package.json': './package.json' });
+  assert.deepEqual(manifest.exports, {
+    '.': { types: './index.d.ts', default: './index.js' },
+    './electron': { types: './electron/main.d.ts', default: './electron/main.js' },
+    './electron/preload': { types: './electron/preload.d.ts', default: './electron/preload.js' },
+    './electron/page': { types: './electron/page.d.ts', default: './electron/page.js' },
+    './package.json': './package.json',
+  });
   assert.throws(() => require('quibshare/protocol.js'), { code: 'ERR_PACKAGE_PATH_NOT_EXPORTED' });
   const repository = manifest.bugs.url.replace(/\/issues$/, '');
   assert.match(repository, /^https:\/\/\S+[^/]$/);

@@ -5,6 +5,9 @@
 #   types    the declarations under tsc --strict
 #   windows  Windows Node under Wine, with the simulated share platform beside the executable and
 #            the stand-in for QuibShare.exe in the app's folder
+#   electron-page     quibshare/electron/page in Debian's headless chromium, driven by puppeteer-core
+#   electron-preload  quibshare/electron/preload on Linux Node, with stand-ins for Electron
+#   electron-main     quibshare/electron from Windows Node under Wine, through the simulated sheet
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -14,17 +17,23 @@ app=$(mktemp -d)
 trap 'rm -rf "$app"' EXIT
 # Only Windows Node shares, so only it needs the simulated platform.
 sim=
-if [ "$mode" = windows ]; then sim=$bin/quibshare_sim.dll; fi
+if [ "$mode" = windows ] || [ "$mode" = electron-main ]; then sim=$bin/quibshare_sim.dll; fi
 install_package_app "$app" "$tarball" "$sim"
-cp "$here"/*.test.js "$here/consumer.ts" "$app/"
+cp "$here"/*.test.js "$here"/*consumer.ts "$app/"
 cp "$stand_in" "$app/stand_in.exe"
 cd "$app"
 case $mode in
   linux)
     QUIBSHARE_TARBALL=$tarball QUIBSHARE_ZIP=$zip timeout 300 node --test linux.test.js ;;
   types)
-    timeout 300 node "$QUIBSHARE_TSC" --strict --noEmit --module nodenext --target es2022 consumer.ts
-    echo "consumer.ts compiles against index.d.ts" ;;
+    timeout 300 node "$QUIBSHARE_TSC" --strict --noEmit --module nodenext --target es2022 consumer.ts electron_consumer.ts
+    echo "consumer.ts and electron_consumer.ts compile against the declarations" ;;
   windows)
     QUIBSHARE_RUN_TIMEOUT=400 "$root/scripts/wine-run" "$QUIBSHARE_WINDOWS_NODE" --test windows.test.js ;;
+  electron-page)
+    timeout 300 node --test electron_page.test.js ;;
+  electron-preload)
+    timeout 300 node --test electron_preload.test.js ;;
+  electron-main)
+    QUIBSHARE_RUN_TIMEOUT=400 "$root/scripts/wine-run" "$QUIBSHARE_WINDOWS_NODE" --test electron_main.test.js ;;
 esac
