@@ -1,0 +1,64 @@
+// What quibshare/electron's main side adds to a page's share of one 1 MB file (write it into its
+// folder, share it waited, remove it) against a waited share() of the same file already on disk,
+// interleaved in one run, medians of 21 of each. Run from Windows Node in an app that has the
+// package installed, with the simulated share platform beside its executable (bench/run does that).
+'use strict';
+const { EventEmitter } = require('node:events');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { share } = require('quibshare');
+const { enableWebShare } = require('quibshare/electron');
+
+const Runs = 21;
+const bytes = Buffer.alloc(1024 * 1024, 'quibshare ');
+const onDisk = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-bench-')), 'report.pdf');
+fs.writeFileSync(onDisk, bytes);
+// The page's folders go here alone, so that "removed" is "this folder is empty".
+const temporary = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-bench-temp-'));
+process.env.TEMP = temporary;
+process.env.TMP = temporary;
+
+// Electron's main-process modules, as little as enableWebShare needs.
+const handlers = new Map();
+const electron = {
+  ipcMain: { on() {}, handle: (channel, handler) => handlers.set(channel, handler), removeHandler() {} },
+  app: new EventEmitter(),
+  session: { defaultSession: { registerPreloadScript() {}, getPreloadScripts: () => [] } },
+  BrowserWindow: { fromWebContents: () => ({ isDestroyed: () => false, getContentBounds: () => anchor }) },
+  screen: { dipToScreenRect: (window, rect) => rect },
+};
+enableWebShare({ keepFilesFor: 0, electron });
+const pageShare = handlers.get('quibshare:share');
+// The window's bounds as the main side anchors the sheet; share() gets the same, for like with like.
+const anchor = { x: 0, y: 0, width: 800, height: 600 };
+
+async function fromPage() {
+  const answer = await pageShare({ sender: {} }, { files: [{ name: 'report.pdf', type: 'application/pdf', data: bytes.buffer.slice(0) }] });
+  if (answer.outcome !== 'completed') throw new Error(JSON.stringify(answer));
+  while (fs.readdirSync(temporary).length > 0) await new Promise((resolve) => setImmediate(resolve));
+}
+
+async function timed(action) {
+  const start = process.hrtime.bigint();
+  await action();
+  return Number(process.hrtime.bigint() - start) / 1e6;
+}
+
+const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+
+(async () => {
+  await fromPage();  // warm the file cache and the loader
+  const page = [];
+  const plain = [];
+  for (let i = 0; i < Runs; ++i) {
+    page.push(await timed(fromPage));
+    plain.push(await timed(() => share(onDisk, { wait: true, anchor })));
+  }
+  const [p, s] = [median(page), median(plain)];
+  console.log(`a page's share of 1 MB through quibshare/electron (write, share waited, remove): median ${p.toFixed(1)} ms of ${Runs}`);
+  console.log(`waited share() of the same file on disk: median ${s.toFixed(1)} ms of ${Runs}`);
+  console.log(`page / share(): ${(p / s).toFixed(3)} (aim: 1.30 or less)`);
+  fs.rmSync(path.dirname(onDisk), { recursive: true, force: true });
+  fs.rmSync(temporary, { recursive: true, force: true });
+})();
