@@ -8,6 +8,7 @@ const vm = require('node:vm');
 
 const preloadSource = fs.readFileSync(require.resolve('quibshare/electron/preload'), 'utf8');
 const pageSource = fs.readFileSync(require.resolve('quibshare/electron/page'), 'utf8');
+const refused = (name, message) => ({ error: { name, message } });
 
 // A Blob that counts its reads.
 class CountedBlob extends Blob {
@@ -18,44 +19,20 @@ class CountedBlob extends Blob {
   }
 }
 
-/**
- * Runs the preload as a renderer would. `supported` is the main process's answer; `invoke`
- * answers quibshare:share. Returns what the preload did to Electron and to its own world.
- */
-function runPreload({ supported, contextIsolated = true, active = true, invoke = async () => ({ outcome: 'completed' }) }) {
-  const calls = [];
-  const required = [];
-  const exposed = {};
+// Runs the preload as a renderer would, given the main process's answers; returns what it did.
+function runPreload({ supported = { fileTypes: 'web' }, contextIsolated = true, active = true,
+                      invoke = async () => ({ outcome: 'completed' }) } = {}) {
+  const [calls, required, exposed] = [[], [], {}];
   const electron = {
     ipcRenderer: {
-      sendSync: (...args) => {
-        calls.push(['sendSync', ...args]);
-        return supported;
-      },
-      invoke: (...args) => {
-        calls.push(['invoke', ...args]);
-        return invoke(...args);
-      },
+      sendSync: (...args) => calls.push(['sendSync', ...args]) && supported,
+      invoke: (...args) => calls.push(['invoke', ...args]) && invoke(),
     },
-    contextBridge: {
-      exposeInMainWorld: (key, api) => {
-        calls.push(['exposeInMainWorld', key]);
-        exposed[key] = api;
-      },
-    },
-    webFrame: {
-      executeJavaScript: (code) => {
-        calls.push(['executeJavaScript', code === pageSource ? 'the page script' : code]);
-        return Promise.resolve();
-      },
-    },
+    contextBridge: { exposeInMainWorld: (key, api) => calls.push(['exposeInMainWorld', key]) && (exposed[key] = api) },
+    webFrame: { executeJavaScript: async (code) => calls.push(['executeJavaScript', code === pageSource ? 'the page script' : code]) },
   };
   const world = vm.createContext({
-    require: (name) => {
-      required.push(name);
-      if (name !== 'electron') throw new Error(`a sandboxed preload cannot load ${name}`);
-      return electron;
-    },
+    require: (name) => required.push(name) && (name === 'electron' ? electron : assert.fail(`a sandboxed preload cannot load ${name}`)),
     process: { contextIsolated },
     navigator: { userActivation: { isActive: active } },
     Blob,
@@ -64,70 +41,49 @@ function runPreload({ supported, contextIsolated = true, active = true, invoke =
   return { calls, required, bridge: contextIsolated ? exposed.quibshareBridge : world.quibshareBridge, world };
 }
 
-test('the preload requires only electron and carries the page script word for word', () => {
-  const requires = preloadSource.match(/\brequire\s*\([^)]*\)/g);
-  assert.deepEqual(requires, ["require('electron')"]);
+test('the preload requires only electron, asks once, and installs the bridge and the page script only where sharing is on', () => {
+  assert.deepEqual(preloadSource.match(/\brequire\s*\([^)]*\)/g), ["require('electron')"]);
   assert.doesNotMatch(preloadSource, /\bimport\b|\bmodule\.exports\b/);
-  const { required, calls } = runPreload({ supported: { fileTypes: 'web' } });
-  assert.deepEqual(required, ['electron']);
-  assert.deepEqual(calls.find(([what]) => what === 'executeJavaScript'), ['executeJavaScript', 'the page script']);
-});
-
-test('the preload asks the main process once and installs the bridge only where sharing is on', () => {
+  const installed = [['sendSync', 'quibshare:supported'], ['exposeInMainWorld', 'quibshareBridge'], ['executeJavaScript', 'the page script']];
   const cases = [
-    ['unsupported', { supported: false }, [['sendSync', 'quibshare:supported']], undefined],
-    ['isolated', { supported: { fileTypes: 'web' } },
-     [['sendSync', 'quibshare:supported'], ['exposeInMainWorld', 'quibshareBridge'], ['executeJavaScript', 'the page script']],
-     'web'],
-    ['any type', { supported: { fileTypes: 'any' } },
-     [['sendSync', 'quibshare:supported'], ['exposeInMainWorld', 'quibshareBridge'], ['executeJavaScript', 'the page script']],
-     'any'],
+    [{ supported: false }, [['sendSync', 'quibshare:supported']], undefined],
+    [{}, installed, 'web'],
+    [{ supported: { fileTypes: 'any' } }, installed, 'any'],
     // Without isolation the preload shares the page's world: the bridge is a plain global.
-    ['not isolated', { supported: { fileTypes: 'elsewise' }, contextIsolated: false },
-     [['sendSync', 'quibshare:supported'], ['executeJavaScript', 'the page script']], 'web'],
+    [{ supported: { fileTypes: 'other' }, contextIsolated: false }, [installed[0], installed[2]], 'web'],
   ];
-  for (const [name, options, calls, fileTypes] of cases) {
+  for (const [options, calls, fileTypes] of cases) {
     const run = runPreload(options);
-    assert.deepEqual(run.calls, calls, name);
-    assert.equal(run.bridge?.fileTypes, fileTypes, name);
-    if (options.contextIsolated !== false) assert.equal(run.world.quibshareBridge, undefined, name);
+    assert.deepEqual([run.required, run.calls, run.bridge?.fileTypes], [['electron'], calls, fileTypes], JSON.stringify(options));
+    if (options.contextIsolated !== false) assert.equal(run.world.quibshareBridge, undefined);
   }
 });
 
 test('the bridge checks the activation itself, counts before reading, and sends each file\'s bytes', async () => {
-  const file = (name, bytes, type = 'text/plain') => ({ name, type, data: new CountedBlob([new Uint8Array(bytes)]) });
-  const refused = (name, message) => ({ error: { name, message } });
+  const file = (name, bytes) => ({ name, type: 'text/plain', data: new CountedBlob([new Uint8Array(bytes)]) });
   const cases = [
-    ['no activation', { active: false }, { text: 'x' },
-     refused('NotAllowedError', 'Must be handling a user gesture to perform a share request.'), []],
-    ['not an object', {}, 'x', refused('TypeError', 'Invalid share data'), []],
-    ['files not a list', {}, { files: { length: 1 } }, refused('TypeError', 'Invalid share data'), []],
-    ['a file without a Blob', {}, { files: [{ name: 'a.txt', data: 'bytes' }] }, refused('TypeError', 'Invalid share data'), []],
-    ['eleven files', {}, { files: Array.from({ length: 11 }, () => file('a.txt', [1])) }, refused('NotAllowedError', 'Permission denied'), []],
-    ['over 50 MiB', {}, { files: [file('a.txt', 52428800), file('b.txt', [1])] }, refused('NotAllowedError', 'Permission denied'), []],
-    ['shared', {}, { title: 'T', text: 'x', url: 'https://example.com/', files: [file('a.pdf', [0, 255], 'application/pdf'), file('b.txt', [7])] },
-     { outcome: 'completed' },
-     [['quibshare:share', { title: 'T', text: 'x', url: 'https://example.com/',
-                            files: [{ name: 'a.pdf', type: 'application/pdf', data: [0, 255] }, { name: 'b.txt', type: 'text/plain', data: [7] }] }]]],
-    ['no files', {}, { text: 'x' }, { outcome: 'completed' },
-     [['quibshare:share', { title: undefined, text: 'x', url: undefined }]]],
-    ['sharing turned off', { invoke: async () => { throw new Error("No handler registered for 'quibshare:share'"); } },
-     { text: 'x' }, refused('DataError', 'Share failed'), [['quibshare:share', { title: undefined, text: 'x', url: undefined }]]],
+    [{ active: false }, { text: 'x' }, refused('NotAllowedError', 'Must be handling a user gesture to perform a share request.'), []],
+    [{}, { files: [{ name: 'a.txt', data: 'bytes' }] }, refused('TypeError', 'Invalid share data'), []],
+    [{}, { files: Array.from({ length: 11 }, () => file('a.txt', [1])) }, refused('NotAllowedError', 'Permission denied'), []],
+    [{}, { files: [file('a.txt', 52428800), file('b.txt', [1])] }, refused('NotAllowedError', 'Permission denied'), []],
+    [{}, { title: 'T', url: 'https://example.com/', files: [file('a.pdf', [0, 255]), file('b.txt', [7])] }, { outcome: 'completed' },
+     [{ title: 'T', text: undefined, url: 'https://example.com/',
+        files: [{ name: 'a.pdf', type: 'text/plain', data: [0, 255] }, { name: 'b.txt', type: 'text/plain', data: [7] }] }]],
+    // Sharing turned off since the page loaded.
+    [{ invoke: async () => { throw new Error("No handler registered for 'quibshare:share'"); } }, { text: 'x' },
+     refused('DataError', 'Share failed'), [{ title: undefined, text: 'x', url: undefined }]],
   ];
-  for (const [name, options, data, answer, invoked] of cases) {
+  for (const [options, data, answer, sent] of cases) {
     CountedBlob.reads = 0;
-    const run = runPreload({ supported: { fileTypes: 'web' }, ...options });
+    const run = runPreload(options);
     // Cloned: what the preload made belongs to its own context, which deepEqual tells apart.
-    assert.deepEqual(structuredClone(await run.bridge.share(data)), answer, name);
-    const sent = run.calls.filter(([what]) => what === 'invoke').map(([, channel, request]) => {
-      const copy = structuredClone(request);
-      if (copy.files) {
-        assert.ok(copy.files.every((sentFile) => sentFile.data instanceof ArrayBuffer), name);
-        copy.files = copy.files.map((sentFile) => ({ ...sentFile, data: Array.from(new Uint8Array(sentFile.data)) }));
-      }
-      return [channel, copy];
-    });
-    assert.deepEqual(sent, invoked, name);
-    if (invoked.length === 0) assert.equal(CountedBlob.reads, 0, `${name}: read`);
+    assert.deepEqual(structuredClone(await run.bridge.share(data)), answer);
+    const requests = run.calls.filter(([what, channel]) => what === 'invoke' && channel === 'quibshare:share')
+      .map(([, , request]) => structuredClone(request));
+    for (const request of requests.filter(({ files }) => files)) {
+      assert.ok(request.files.every(({ data: bytes }) => bytes instanceof ArrayBuffer));
+      request.files = request.files.map((sentFile) => ({ ...sentFile, data: Array.from(new Uint8Array(sentFile.data)) }));
+    }
+    assert.deepEqual([requests, CountedBlob.reads], [sent, sent[0]?.files?.length ?? 0], JSON.stringify(answer));
   }
 });
