@@ -224,15 +224,20 @@ test('every outcome and failure reaches the page with its name, and the folder g
   for (const [error, answer] of failures) assert.deepEqual(failureAnswer(error), answer);
 });
 
-test('a link alone is shared without a folder', async () => {
+test('a link or a text alone is shared without a folder', async () => {
   const stand = standInElectron();
   const disable = enableWebShare({ keepFilesFor: 0, electron: stand.electron });
   const before = shareFolders();
-  fs.rmSync(record, { force: true });
-  assert.deepEqual(await stand.invoke(stand.sender(), 'quibshare:share', { title: 'Read', url: 'https://example.com/a b' }),
-                   { outcome: 'completed' });
-  assert.deepEqual([recorded('weblink '), recorded('title '), shareFolders()],
-                   [['weblink 1 https://example.com/a%20b'], ['title 1 Read'], before]);
+  const cases = [
+    [{ title: 'Read', url: 'https://example.com/a b' }, ['weblink 1 https://example.com/a%20b'], []],
+    [{ text: 'Just words' }, [], ['text 1 Just words']],
+  ];
+  for (const [request, links, texts] of cases) {
+    fs.rmSync(record, { force: true });
+    assert.deepEqual(await stand.invoke(stand.sender(), 'quibshare:share', request), { outcome: 'completed' });
+    assert.deepEqual([recorded('weblink '), recorded('text '), recorded('SetStorageItemsReadOnly'), shareFolders()],
+                     [links, texts, [], before]);
+  }
   disable();
 });
 
