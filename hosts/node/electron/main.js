@@ -35,7 +35,13 @@ function enableWebShare(options = {}) {
     event.returnValue = enabled && answer;
   });
   app.on('quit', () => {
-    for (const folder of state.folders) fs.rmSync(folder, { recursive: true, force: true, maxRetries: 2 });
+    for (const folder of state.folders) {
+      try {
+        fs.rmSync(folder, { recursive: true, force: true, maxRetries: 2 });
+      } catch {
+        // Still open in the app shared to: removed at a later start, once a day old.
+      }
+    }
   });
   if (settings.preload) registerPreload(session.defaultSession);
   removeLeftovers(os.tmpdir(), Date.now()).catch(() => {});
