@@ -27,13 +27,10 @@ async function until(condition, what) {
   for (let tries = 0; tries < 200 && !condition(); ++tries) await delay(25);
   assert.ok(condition(), what);
 }
+// Read by QuibShare and the simulated sheet when a share starts.
 async function withVariables(variables, action) {
   Object.assign(process.env, variables);
-  try {
-    return await action();
-  } finally {
-    for (const name of Object.keys(variables)) delete process.env[name];
-  }
+  return action().finally(() => Object.keys(variables).forEach((name) => delete process.env[name]));
 }
 
 /**
