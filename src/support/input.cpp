@@ -158,11 +158,37 @@ std::optional<Anchor> ParseAnchor(std::wstring_view text) {
   return Anchor{numbers[0], numbers[1], numbers[2], numbers[3]};
 }
 
+bool IsDriveLetter(wchar_t unit) { return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z'); }
+
+bool StartsWithDrive(std::wstring_view path) {
+  return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':';
+}
+
+// What GetFullPathNameW makes of CON, NUL or COM1 is "\\.\CON": the device namespace, as is
+// "\\?\" before anything but a drive or "UNC\". Told from the form alone, since opening such a
+// path could reach a device or connect to a pipe.
+bool IsDevicePath(std::wstring_view path) {
+  if (path.starts_with(LR"(\\.\)")) return true;
+  if (!path.starts_with(LR"(\\?\)")) return false;
+  const std::wstring_view rest = path.substr(4);
+  return !StartsWithDrive(rest) && !StartsWithIgnoringAsciiCase(rest, LR"(unc\)");
+}
+
+// A colon after the drive names a stream of the file ("a.txt:s", "a.txt::$DATA").
+bool HasNamedStream(std::wstring_view path) {
+  std::size_t driveEnd = 0;
+  if (path.starts_with(LR"(\\?\)")) driveEnd = 4;
+  if (StartsWithDrive(path.substr(driveEnd))) driveEnd += 2;
+  return path.find(L':', driveEnd) != std::wstring_view::npos;
+}
+
 // The reason the file cannot be shared, or nullptr with *path set to its full path.
 const wchar_t* CheckFile(const std::wstring& file, std::wstring* path, ReadFileAttributes readAttributes) {
   if (file.empty()) return L"input path cannot be empty";
   std::optional<std::wstring> normalized = NormalizeInputPath(file);
   if (!normalized) return L"input path cannot be normalized";
+  if (IsDevicePath(*normalized)) return L"input must be a regular file, not a device";
+  if (HasNamedStream(*normalized)) return L"input must be a regular file, not a named stream";
   const DWORD attributes = readAttributes(normalized->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return L"input file does not exist or is inaccessible";
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -59,6 +59,9 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       {{L"--input", a, L"--input", temp.Path() + L"\\missing.txt"},
        "input file does not exist or is inaccessible (input 2)"},
       {{L"--input", a, L"--input", temp.Path()}, "input must be a regular file, not a directory (input 2)"},
+      // What Windows would answer for, were it asked: the console, and a stream of a real file.
+      {{L"--input", L"CON", L"--wait"}, "input must be a regular file, not a device"},
+      {{L"--input", a + L":s", L"--wait"}, "input must be a regular file, not a named stream"},
   };
   for (const Case& c : cases) {
     const ProcessResult result = Share(test::QuibSharePath(), c.arguments);
