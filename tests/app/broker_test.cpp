@@ -17,6 +17,7 @@
 
 #include "app/roles.h"
 #include "handoff/handoff_channel.h"
+#include "harness/process_runner.h"
 #include "harness/stderr_capture.h"
 #include "harness/temp_directory.h"
 
@@ -283,7 +284,7 @@ TEST_F(BrokerTest, HungWorkerIsTerminatedAtTheDeadline) {
 
 TEST_F(BrokerTest, WorkerThatSignalledAndEndedBeforeTheFirstLookCountsAsReady) {
   // Both handles are signalled when the wait starts: the event must win over the exit.
-  const std::wstring eventName = MakeHandoffEventName(L"{wait-order}");
+  const std::wstring eventName = MakeHandoffEventName(test::NewGuidText());
   const UniqueHandle event = CreateHandoffEvent(eventName);
   const UniqueHandle block = CreateReasonBlock(eventName);
   SetEnvironmentVariableW(L"QUIBSHARE_TEST_WORKER", L"signal");

@@ -42,6 +42,8 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       // Nothing of the new form: the two-argument form's text, as ever.
       {{L"--input", a, L"--bogus", L"v"}, "expected exactly --input <path>"},
       {{L"--input", a, L"--bogus", L"--wait"}, "unknown option --bogus"},
+      // A host's line, whatever it ends with: only the broker's own event names make a worker.
+      {{L"--input", a, L"--wait", L"--ui-ready-event", L"x"}, "unknown option --ui-ready-event"},
       // Messages stay ASCII and on one line; a surrogate pair is one character.
       {{L"--input", a, L"--wait", L"--\x00E9t\x00E9\n"}, "unknown option --?t??"},
       {{L"--input", a, L"--wait", L"\x4E2D\xD83D\xDE00"}, "unknown option ??"},
