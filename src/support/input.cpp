@@ -44,6 +44,7 @@ enum Misuse : std::size_t {
   BadUrl,
   BadAnchor,
   TooManyFiles,
+  NothingToShare,
   MisuseKinds
 };
 
@@ -251,27 +252,32 @@ ShareRequest ReadRequest(const std::vector<OptionUse>& uses, Misuses& misuses) {
   if (request.files.size() > MaxFiles) {
     misuses.Note(TooManyFiles, L"at most " + std::to_wstring(MaxFiles) + L" files can be shared at once");
   }
+  if (request.files.empty() && request.text.empty() && request.url.empty()) {
+    misuses.Note(NothingToShare, L"nothing to share: give --input, --text or --url");
+  }
   return request;
 }
 
 }  // namespace
 
 std::optional<ShareRequest> ParseRequest(const ArgumentList& arguments, std::wstring* failureText) {
-  if (arguments.size() < 3 || arguments[1] != L"--input") {
-    SetFailure(failureText, arguments.size() != 3 ? CountReason : FlagReason);
+  // Lines a host of the two-argument form could write keep that form's texts: fewer than two
+  // arguments, a first one that is no option, or one path followed by no option at all. The
+  // two-argument form takes any path.
+  const std::size_t given = arguments.empty() ? 0 : arguments.size() - 1;
+  const auto isOption = [](const std::wstring& entry) { return FindOption(entry) != nullptr; };
+  if (given < 2 || !isOption(arguments[1])) {
+    SetFailure(failureText, given == 2 ? FlagReason : CountReason);
     return std::nullopt;
   }
-  // The two-argument form takes any path, and a longer line without a single option name after
-  // it keeps that form's text: hosts written for it see no change.
-  if (arguments.size() == 3) {
+  if (arguments[1] == L"--input" && std::none_of(arguments.begin() + 3, arguments.end(), isOption)) {
+    if (given != 2) {
+      SetFailure(failureText, CountReason);
+      return std::nullopt;
+    }
     ShareRequest request;
     request.files.push_back(arguments[2]);
     return request;
-  }
-  if (std::none_of(arguments.begin() + 3, arguments.end(),
-                   [](const std::wstring& entry) { return FindOption(entry) != nullptr; })) {
-    SetFailure(failureText, CountReason);
-    return std::nullopt;
   }
   Misuses misuses;
   ShareRequest request = ReadRequest(ReadOptions(arguments), misuses);

@@ -115,10 +115,12 @@ TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   long mismatches = 0;
   for (long n = 0; n < cases; ++n) {
     ShareRequest request;
-    for (int i = pick(1, 4); i > 0; --i) request.files.push_back(randomText(0));
+    for (int i = pick(0, 4); i > 0; --i) request.files.push_back(randomText(0));
     if (pick(0, 1)) request.title = randomText(1);
     if (pick(0, 1)) request.text = randomText(1);
-    if (pick(0, 1)) request.url = L"https://example.com/" + std::to_wstring(pick(0, 1000));
+    if (pick(0, 1) || (request.files.empty() && request.text.empty())) {
+      request.url = L"https://example.com/" + std::to_wstring(pick(0, 1000));
+    }
     if (pick(0, 1)) request.anchor = Anchor{pick(-5000, 5000), pick(-5000, 5000), pick(1, 5000), pick(1, 5000)};
     request.wait = pick(0, 1) == 1;
     const std::wstring eventName = EventName(random);
