@@ -4,11 +4,9 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <chrono>
-#include <future>
 #include <iterator>
 #include <memory>
-#include <thread>
+#include <new>
 #include <vector>
 
 #include "handoff/handoff_channel.h"
@@ -35,6 +33,26 @@ DWORD MillisecondsUntil(ULONGLONG deadline) {
 void EndWorker(const PROCESS_INFORMATION& worker) {
   TerminateProcess(worker.hProcess, ExitFailure);
   WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+}
+
+// What the checking thread reads and writes; shared, since the thread may outlive the wait.
+struct FileCheck {
+  ShareRequest request;
+  ReadFileAttributes readAttributes;
+  std::wstring failure;
+  bool outOfMemory = false;
+};
+
+DWORD WINAPI RunFileCheck(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<FileCheck>> owner(static_cast<std::shared_ptr<FileCheck>*>(parameter));
+  FileCheck& check = **owner;
+  try {
+    std::vector<std::wstring> paths;
+    check.failure = CheckFiles(check.request, paths, check.readAttributes).value_or(std::wstring());
+  } catch (const std::bad_alloc&) {
+    check.outOfMemory = true;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -68,17 +86,19 @@ std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATIO
 std::optional<std::wstring> CheckFilesBefore(const ShareRequest& request, ULONGLONG deadline,
                                              ReadFileAttributes readAttributes) {
   if (request.files.empty()) return std::wstring();
-  // Shared with the thread, which may outlive this call: it is then left to the process's end.
-  const auto check = std::make_shared<std::packaged_task<std::wstring()>>([request, readAttributes] {
-    std::vector<std::wstring> paths;
-    return CheckFiles(request, paths, readAttributes).value_or(std::wstring());
-  });
-  std::future<std::wstring> answer = check->get_future();
-  std::thread([check] { (*check)(); }).detach();
-  if (answer.wait_for(std::chrono::milliseconds(MillisecondsUntil(deadline))) != std::future_status::ready) {
-    return std::nullopt;
+  const auto check = std::make_shared<FileCheck>(FileCheck{request, readAttributes, {}});
+  auto parameter = std::make_unique<std::shared_ptr<FileCheck>>(check);
+  const UniqueHandle thread(CreateThread(nullptr, 0, RunFileCheck, parameter.get(), 0, nullptr));
+  if (!thread) {
+    // No thread to spare: check here, without the bound.
+    RunFileCheck(parameter.release());
+  } else {
+    parameter.release();  // the thread's now
+    // A thread still waiting on the file system is left to the process's end.
+    if (WaitForSingleObject(thread.Get(), MillisecondsUntil(deadline)) != WAIT_OBJECT_0) return std::nullopt;
   }
-  return answer.get();
+  if (check->outOfMemory) throw std::bad_alloc();
+  return check->failure;
 }
 
 std::uint32_t WaitForShareEnd(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
