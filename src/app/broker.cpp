@@ -88,14 +88,14 @@ std::optional<std::wstring> CheckFilesBefore(const ShareRequest& request, ULONGL
   if (request.files.empty()) return std::wstring();
   const auto check = std::make_shared<FileCheck>(FileCheck{request, readAttributes, {}});
   auto parameter = std::make_unique<std::shared_ptr<FileCheck>>(check);
-  const UniqueHandle thread(CreateThread(nullptr, 0, RunFileCheck, parameter.get(), 0, nullptr));
+  // The thread takes the parameter over; without a thread to spare, the check runs here.
+  void* const owned = parameter.release();
+  const UniqueHandle thread(CreateThread(nullptr, 0, RunFileCheck, owned, 0, nullptr));
   if (!thread) {
-    // No thread to spare: check here, without the bound.
-    RunFileCheck(parameter.release());
-  } else {
-    parameter.release();  // the thread's now
+    RunFileCheck(owned);
+  } else if (WaitForSingleObject(thread.Get(), MillisecondsUntil(deadline)) != WAIT_OBJECT_0) {
     // A thread still waiting on the file system is left to the process's end.
-    if (WaitForSingleObject(thread.Get(), MillisecondsUntil(deadline)) != WAIT_OBJECT_0) return std::nullopt;
+    return std::nullopt;
   }
   if (check->outOfMemory) throw std::bad_alloc();
   return check->failure;
