@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -37,6 +38,23 @@ TEST_F(SharePlatform, DestroysOnReadyOnEveryPath) {
     Share([token] {});
     EXPECT_EQ(token.use_count(), 1) << std::wstring(fail).size();
   }
+}
+
+// The sheet may ask on a thread of its own while the share ends: ShareFile returns only once
+// onReady has returned there, and destroys it before it does.
+TEST_F(SharePlatform, OnReadyOnAnotherThreadIsNeitherCutShortNorOutlived) {
+  sim_.Set(L"REQUEST", L"thread");
+  const auto token = std::make_shared<int>(0);
+  std::atomic<bool> running{false};
+  const ShareResult result = Share([token, &running] {
+    running = true;
+    Sleep(500);
+    running = false;
+  }, milliseconds(50));
+  EXPECT_FALSE(running.load()) << "ShareFile returned while onReady ran";
+  EXPECT_EQ(token.use_count(), 1);
+  EXPECT_EQ(result.code, S_OK);
+  EXPECT_TRUE(sim_.WaitFor(L"complete 1")) << "the sheet's thread did not finish";
 }
 
 TEST_F(SharePlatform, GetForWindowWithoutAManagerIsAFailure) {
