@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "harness/sim_session.h"
+#include "support/unique_resource.h"
 
 namespace quibshare {
 namespace {
@@ -24,6 +25,23 @@ class SharePlatform : public ::testing::Test {
  protected:
   ShareResult Share(std::function<void()> onReady = nullptr, milliseconds sharingBound = std::chrono::minutes(1)) {
     return WindowsSharePlatform(sharingBound).ShareFile(content_, std::move(onReady));
+  }
+  // Shares on a thread of its own, which is told to quit once `limit` has passed: a share that
+  // keeps going fails its test within seconds instead of hanging it.
+  ShareResult ShareWithin(milliseconds limit, milliseconds sharingBound) {
+    ShareResult result;
+    const UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<DWORD> threadId{0};
+    std::thread sharing([&] {
+      threadId = GetCurrentThreadId();
+      result = Share(nullptr, sharingBound);
+      SetEvent(done.Get());
+    });
+    if (WaitForSingleObject(done.Get(), static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+      PostThreadMessageW(threadId.load(), WM_QUIT, 0, 0);
+    }
+    sharing.join();
+    return result;
   }
 
   test::SimSession sim_{test::SimScope::ThisProcess};
@@ -180,7 +198,7 @@ TEST_F(SharePlatform, AFailedShowOrRequestEndsTheShareAsTheSheetLeftIt) {
 TEST_F(SharePlatform, ShareWithoutAnEndEventEndsAtItsBound) {
   sim_.Set(L"END", L"none");
   const auto start = std::chrono::steady_clock::now();
-  const ShareResult result = Share(nullptr, milliseconds(400));
+  const ShareResult result = ShareWithin(std::chrono::seconds(5), milliseconds(400));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(Describe(result), Describe(ShareResult::Shared({ShareEnd::Ended, L"", L""})));
   EXPECT_GE(took, milliseconds(400));
@@ -250,6 +268,8 @@ TEST_F(SharePlatform, OwnerWindowGoesToTheCentreOfTheAnchor) {
       {std::nullopt, L" at=0,0 "},
       {Anchor{100, 200, 51, 41}, L" at=125,220 "},
       {Anchor{-1920, -300, 1920, 1080}, L" at=-960,240 "},
+      // The centre of an anchor at the far edge is held to the 32-bit range.
+      {Anchor{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, L" at=2147483647,2147483647 "},
   };
   for (const Case& c : cases) {
     sim_.ClearRecord();
