@@ -156,6 +156,19 @@ TEST_F(DataRequest, GivesTheFileUnderItsNameAndSignalsOnce) {
   EXPECT_EQ(sim_.Record(L"unexpected"), std::vector<std::wstring>{});
 }
 
+// The platform may still call after the share has closed its session: nothing is put into the
+// package, and the session keeps nothing that would hold it.
+TEST_F(DataRequest, ARequestAfterCloseIsNotServed) {
+  Session().Close();
+  const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(SessionPtr());
+  EXPECT_EQ(handler->Invoke(nullptr, MakeRequest(1, true).Get()), S_OK);
+  EXPECT_FALSE(Session().DataRequested());
+  EXPECT_FALSE(Session().Package());
+  EXPECT_EQ(readyCalls_, 0);
+  EXPECT_EQ(sim_.Record(L"title"), std::vector<std::wstring>{});
+  EXPECT_EQ(sim_.Subscribed(), std::vector<std::wstring>{});
+}
+
 TEST_F(DataRequest, EmptyOnReadyStillSetsTheFlag) {
   onReady_ = nullptr;
   Session().Serve(MakeRequest(1, true).Get());
