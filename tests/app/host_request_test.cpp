@@ -137,6 +137,35 @@ TEST(HostRequest, SeveralFilesATitleATextAndALinkReachTheSheetAsGiven) {
   }
 }
 
+// A link or a text alone, the options in any order: the sheet gets them and no file at all, and
+// nothing about files runs.
+TEST(HostRequest, ALinkOrATextAloneReachesTheSheetWithoutAFile) {
+  test::SimSession sim;
+  const std::wstring exe = sim.InstallQuibShare();
+  const auto nothingAboutFiles = [&sim] {
+    EXPECT_EQ(sim.Record(L"SetStorageItems"), std::vector<std::wstring>{});
+    for (const std::wstring& factory : sim.Record(L"factory")) EXPECT_EQ(factory.find(L"Storage"), std::wstring::npos) << factory;
+    EXPECT_EQ(sim.Record(L"unexpected"), std::vector<std::wstring>{});
+  };
+  const ProcessResult link = Share(exe, {L"--wait", L"--url", L"https://example.com/a"}, &sim);
+  EXPECT_EQ(link.exitCode, 0u);
+  EXPECT_EQ(link.standardOutput, "{\"outcome\":\"completed\"}\r\n");
+  EXPECT_EQ(link.standardError, "");
+  EXPECT_EQ(sim.Record(L"title"), std::vector<std::wstring>{L"title 1 example.com"});
+  EXPECT_EQ(sim.Record(L"weblink"), std::vector<std::wstring>{L"weblink 1 https://example.com/a"});
+  EXPECT_EQ(sim.Record(L"text"), std::vector<std::wstring>{});
+  nothingAboutFiles();
+
+  sim.ClearRecord();
+  const ProcessResult text = Share(exe, {L"--anchor", L"0,0,10,10", L"--text", L"  \n  Meet at noon  ", L"--wait"}, &sim);
+  EXPECT_EQ(text.exitCode, 0u);
+  EXPECT_EQ(text.standardOutput, "{\"outcome\":\"completed\"}\r\n");
+  EXPECT_EQ(text.standardError, "");
+  EXPECT_EQ(sim.Record(L"title"), std::vector<std::wstring>{L"title 1 Meet at noon"});
+  EXPECT_EQ(sim.Record(L"weblink"), std::vector<std::wstring>{});
+  nothingAboutFiles();
+}
+
 // With --wait the host hears when the share has ended, and how; without it, at the handover and
 // nothing on standard output. A failure leaves standard output empty either way.
 TEST(HostRequest, WaitTellsHowTheShareEnded) {
