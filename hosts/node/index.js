@@ -108,7 +108,7 @@ function run(executable, args, wait) {
       if (stopped) {
         reject(watchdogFired(limitMs));
       } else if (exitCode === 0) {
-        resolve(wait ? parseOutcome(Buffer.concat(output).toString('utf8')) : { outcome: 'handed' });
+        resolve(wait ? parseOutcome(Buffer.concat(output)) : { outcome: 'handed' });
       } else {
         const message = Buffer.concat(errors).toString('latin1').replace(/\r\n$/, '');
         const code = CodeOfExit[exitCode] || 'ABNORMAL_EXIT';
