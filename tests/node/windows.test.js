@@ -14,6 +14,7 @@ const { test } = require('node:test');
 const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { share, QuibShareError } = quibshare;
+const { outcomeLine } = require('./outcome_lines.js');
 
 const NotAvailable =
   'Sharing is not available on this system: the Windows share interface is missing or disabled.';
@@ -67,6 +68,24 @@ function settled(promise) {
                       (error) => ({ error: { code: error.code, exitCode: error.exitCode, message: error.message } }));
 }
 const failure = (code, exitCode, message) => ({ error: { code, exitCode, message } });
+
+// The stand-in's mode that prints the shared table's row `name` (a million `[` fit no variable).
+function printing(name) {
+  const file = path.join(folder, `${name}.out`);
+  fs.writeFileSync(file, outcomeLine(name).output);
+  return `stdout-file:${file}`;
+}
+
+// What `pending` settles to, failing the test if it has not settled within `ms` of real time:
+// a share left running must fail in seconds, not at the test's own timeout.
+async function settledWithin(ms, pending, name) {
+  const timer = new AbortController();
+  const late = delay(ms, 'late', { signal: timer.signal }).catch(() => 'aborted');
+  const first = await Promise.race([pending, late]);
+  timer.abort();
+  assert.notEqual(first, 'late', `${name}: not settled within ${ms / 1000} seconds`);
+  return first;
+}
 
 function activeResources() {
   return process.getActiveResourcesInfo().sort();
@@ -250,6 +269,9 @@ test('exit codes and the outcome line read through a real pipe map to results an
     ['stdout:{"outcome":"forwarded"}', true, result({ outcome: 'ended' })],
     ['stdout:{"outcome":"completed"', true, result({ outcome: 'ended' })],
     ['exit:0', true, result({ outcome: 'ended' })],
+    // Lines QuibShare never writes, from the shared table.
+    ...['a-million-open-arrays', 'lone-high-surrogate', 'raw-ff-in-app', 'empty-app-is-absent']
+      .map((name) => [printing(name), true, result(outcomeLine(name).expected)]),
     ['exit:1:Sharing failed (error 0x80004005).', false, failure('FAILED', 1, 'Sharing failed (error 0x80004005).')],
     ['exit:2:Sharing could not start: too many files', true,
      failure('INPUT_REJECTED', 2, 'Sharing could not start: too many files')],
@@ -292,7 +314,7 @@ test('the watchdog stops a QuibShare that does not end, even with a leftover pro
       t.mock.timers.tick(limitMs - 1);
       assert.equal(kill.mock.callCount(), kills, `${name}: stopped early`);
       t.mock.timers.tick(1);
-      assert.deepEqual(await pending,
+      assert.deepEqual(await settledWithin(10000, pending, name),
                        failure('FAILED', null, `QuibShare did not exit within ${limitMs / 1000} seconds and was stopped.`), name);
       assert.equal(alive(child.pid), false, `${name}: still running`);
     });

@@ -2,7 +2,9 @@
 // QUIBSHARE_STAND_IN says: what the crate passes it, and what it makes of what comes back.
 #![cfg(windows)]
 
-use std::env;
+mod outcome_lines;
+
+use std::{env, fs};
 
 use quibshare::{ErrorKind, OutcomeKind, Rect, Sharer};
 
@@ -61,5 +63,19 @@ fn the_stand_in_gets_the_exact_command_line_and_handles_and_its_exit_and_line_co
             .map(|(kind, target, app)| (kind, target.map(String::from), app.map(String::from)))
             .map_err(|(kind, code, message)| (kind, Some(code), message.to_owned()));
         assert_eq!(result, expected, "{} with {:?}", mode, sharer);
+    }
+
+    // Lines QuibShare never writes, from the shared table, through a real pipe: a million `[` fits
+    // no variable, so the stand-in prints a file.
+    let folder = env::temp_dir().join("quibshare-rust-lines");
+    fs::create_dir_all(&folder).unwrap();
+    for name in ["a-million-open-arrays", "lone-high-surrogate", "raw-ff-in-app", "empty-app-is-absent"] {
+        let row = outcome_lines::row_named(name);
+        let file = folder.join(format!("{}.out", name));
+        fs::write(&file, &row.output).unwrap();
+        env::set_var("QUIBSHARE_STAND_IN", format!("stdout-file:{}", file.display()));
+        let outcome = waited.share_all(files).expect(name);
+        let read = (format!("{:?}", outcome.kind()).to_lowercase(), outcome.target(), outcome.app());
+        assert_eq!(read, (row.outcome.to_owned(), row.target.as_deref(), row.app.as_deref()), "{}", name);
     }
 }
