@@ -26,8 +26,9 @@ function systemSupported(release, arch, wow64Machine) {
 }
 
 /**
- * QuibShare's arguments for a share. Throws a TypeError for what no command line can carry and
- * leaves every other check, and its wording, to QuibShare.
+ * QuibShare's arguments for a share. Throws a TypeError for what no command line can carry, and
+ * for a share of nothing (no file, no text, no link); leaves every other check, and its wording,
+ * to QuibShare.
  * @param {string | readonly string[]} files
  * @param {{ title?: string, text?: string, url?: string,
  *           anchor?: { x: number, y: number, width: number, height: number }, wait?: boolean }} options
@@ -45,6 +46,9 @@ function commandLine(files, options) {
     throw new TypeError('options.wait must be a boolean');
   }
   if (options.wait) args.push('--wait');
+  if (paths.length === 0 && options.text === undefined && options.url === undefined) {
+    throw new TypeError('Nothing to share: give files, options.text or options.url');
+  }
   return args;
 }
 

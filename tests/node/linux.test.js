@@ -73,10 +73,17 @@ test('off Windows sharing rejects with UNSUPPORTED_PLATFORM and isSupported is f
 
 test('files and options become QuibShare\'s arguments; what no command line carries is a TypeError', async () => {
   const anchor = (x, y, width, height) => ({ x, y, width, height });
+  const nothing = { name: 'TypeError', message: 'Nothing to share: give files, options.text or options.url' };
   const cases = [
     ['report.pdf', {}, ['--input', 'report.pdf']],
     [['a.txt', 'b c.txt', '--title'], {}, ['--input', 'a.txt', '--input', 'b c.txt', '--input', '--title']],
-    [[], {}, []],
+    [[], { url: 'https://example.com/' }, ['--url', 'https://example.com/']],
+    [[], { text: 'Hello', title: 'Greeting', wait: true }, ['--title', 'Greeting', '--text', 'Hello', '--wait']],
+    [[], { text: '' }, ['--text', '']],
+    [[], {}, nothing],
+    [[], { title: 'T', anchor: anchor(1, 2, 3, 4), wait: true }, nothing],
+    [[], { text: undefined, url: undefined }, nothing],
+    [[], { title: 5 }, TypeError],
     ['a.txt', { wait: true, url: 'https://example.com/?q=1', text: 'see "this"', title: '' },
      ['--input', 'a.txt', '--title', '', '--text', 'see "this"', '--url', 'https://example.com/?q=1', '--wait']],
     ['a.txt', { wait: false, title: undefined, anchor: undefined }, ['--input', 'a.txt']],
@@ -101,10 +108,10 @@ test('files and options become QuibShare\'s arguments; what no command line carr
   ];
   for (const [files, options, expected] of cases) {
     const name = `${JSON.stringify(files)} ${JSON.stringify(options)}`;
-    if (expected === TypeError) {
-      assert.throws(() => commandLine(files, options), TypeError, name);
+    if (expected === TypeError || expected === nothing) {
+      assert.throws(() => commandLine(files, options), expected, name);
       // share() checks the same way, before it looks at the platform.
-      await assert.rejects(quibshare.share(files, options), TypeError, name);
+      await assert.rejects(quibshare.share(files, options), expected, name);
     } else {
       assert.deepEqual(commandLine(files, options), expected, name);
     }

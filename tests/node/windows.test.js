@@ -210,6 +210,33 @@ test('several files with a title, text and link reach the sheet in order, and it
   });
 });
 
+test('a link or a text alone reaches the sheet with its title and no storage items', async () => {
+  const outcome = { outcome: 'canceled' };
+  const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
+  const cases = [
+    ['a waited link', () => share([], { url: 'https://example.com/a', wait: true }), outcome,
+     [['title 1 example.com'], [], ['weblink 1 https://example.com/a']]],
+    ['a text with a title', () => share([], { text: 'See you at noon', title: 'Lunch' }), { outcome: 'handed' },
+     [['title 1 Lunch'], ['text 1 See you at noon'], []]],
+    ['a waited text from the command', () => {
+      const result = spawnSync(process.execPath, [cli, '--wait', '--text', ' Notes for Ann '],
+                               { timeout: 120000, encoding: 'utf8' });
+      assert.deepEqual([result.status, result.stderr], [0, '']);
+      return JSON.parse(result.stdout);
+    }, outcome, [['title 1 Notes for Ann'], ['text 1  Notes for Ann '], []]],
+  ];
+  await withVariables({ QUIBSHARE_SIM_END: 'cancel' }, async () => {
+    for (const [how, run, result, [title, text, weblink]] of cases) {
+      fs.rmSync(record, { force: true });
+      assert.deepEqual(await run(), result, how);
+      await waitForRecorded('remove ShareCompleted', 1);
+      assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItems')],
+                       [title, text, weblink, []], how);
+      assert.deepEqual(recorded('factory').filter((line) => line.endsWith('StorageFile')), [], how);
+    }
+  });
+});
+
 test('failures reject with their code and QuibShare\'s text', async () => {
   const before = await idleResources();
   await expectRejected(share(path.join(folder, 'missing.txt')), 'INPUT_REJECTED', 2,
@@ -241,7 +268,7 @@ test('failures reject with their code and QuibShare\'s text', async () => {
 test('QuibShare gets the arguments in order, no standard input, and standard output only to wait', async () => {
   const cases = [
     ['a b.txt', {}, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a b.txt]'],
-    [[], {}, 'stdin=char stdout=char stderr=pipe job=no args:'],
+    [[], { url: 'https://example.com/' }, 'stdin=char stdout=char stderr=pipe job=no args: [--url] [https://example.com/]'],
     [['x.txt', 'say "hi".txt', 'C:\\My Files\\'],
      { wait: true, anchor: { x: -10.5, y: 20.4, width: 300, height: 39.6 }, url: 'https://example.com/?a=1&b=2',
        text: 'two  words', title: '--wait' },
@@ -250,11 +277,25 @@ test('QuibShare gets the arguments in order, no standard input, and standard out
      '[--anchor] [-10,20,300,40] [--wait]'],
     ['a.txt', { wait: false, title: '' }, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a.txt] [--title] []'],
   ];
+  // What no command line carries, or a share of nothing, is refused before anything starts.
+  const refused = [
+    [[], {}, 'Nothing to share: give files, options.text or options.url'],
+    [[], { title: 'T', anchor: { x: 1, y: 2, width: 3, height: 4 }, wait: true },
+     'Nothing to share: give files, options.text or options.url'],
+    ['a\0b.txt', {}, 'Each file to share must be a string without NUL characters'],
+    [[], { url: 'https://example.com/\0' }, 'options.url must be a string without NUL characters'],
+  ];
+  const started = children.length;
   await withVariables({ QUIBSHARE_STAND_IN: 'probe' }, async () => {
     for (const [files, options, probed] of cases) {
       await expectRejected(share(files, { ...options, executablePath: standIn }), 'FAILED', 1, probed);
     }
+    assert.equal(children.length, started + cases.length);
+    for (const [files, options, message] of refused) {
+      await assert.rejects(share(files, { ...options, executablePath: standIn }), { name: 'TypeError', message });
+    }
   });
+  assert.equal(children.length, started + cases.length, 'a refused share started QuibShare');
 });
 
 test('exit codes and the outcome line read through a real pipe map to results and errors', async () => {
@@ -388,13 +429,14 @@ test('executablePath leaves Electron\'s app.asar for app.asar.unpacked in Window
 
 test('the quibshare command prints the outcome, or QuibShare\'s message, and exits with its code', () => {
   const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
-  const usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] <file>...\r\n';
+  const usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] [<file>...] (a file, --text or --url at least)\r\n';
   const file = writeFile('f.txt');
   const cases = [
     [[file], [0, '{"outcome":"handed"}\r\n', '']],
     [[folder], [2, '', 'Sharing could not start: input must be a regular file, not a directory\r\n']],
     [['--', '--absent.txt'], [2, '', 'Sharing could not start: input file does not exist or is inaccessible\r\n']],
     [[], [2, '', usage]],
+    [['--title', 'T', '--wait'], [2, '', usage]],
     [[file, '--title'], [2, '', usage]],
     [['--anchor', '1,2,3,4', file], [2, '', usage]],
   ];

@@ -269,7 +269,6 @@ impl<'a> Json<'a> {
     }
 }
 
-
 #[cfg(test)]
 #[path = "../tests/outcome_lines/mod.rs"]
 mod outcome_lines;

@@ -32,7 +32,13 @@ fn row(line: &'static str) -> Row {
             None => cell.to_owned(),
         }),
     };
-    Row { name: cells[0], output: output(cells[1]), outcome: cells[2], target: value(cells[3]), app: value(cells[4]) }
+    Row {
+        name: cells[0],
+        output: output(cells[1]),
+        outcome: cells[2],
+        target: value(cells[3]),
+        app: value(cells[4]),
+    }
 }
 
 fn output(cell: &str) -> Vec<u8> {
@@ -54,5 +60,8 @@ fn output(cell: &str) -> Vec<u8> {
 
 fn hex(digits: &str) -> Vec<u8> {
     assert_eq!(digits.len() % 2, 0, "{}", digits);
-    (0..digits.len()).step_by(2).map(|at| u8::from_str_radix(&digits[at..at + 2], 16).expect(digits)).collect()
+    (0..digits.len())
+        .step_by(2)
+        .map(|at| u8::from_str_radix(&digits[at..at + 2], 16).expect(digits))
+        .collect()
 }
