@@ -211,24 +211,17 @@ test('several files with a title, text and link reach the sheet in order, and it
 });
 
 test('a link or a text alone reaches the sheet with its title and no storage items', async () => {
-  const outcome = { outcome: 'canceled' };
-  const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
   const cases = [
-    ['a waited link', () => share([], { url: 'https://example.com/a', wait: true }), outcome,
+    [{ url: 'https://example.com/a', wait: true }, { outcome: 'canceled' },
      [['title 1 example.com'], [], ['weblink 1 https://example.com/a']]],
-    ['a text with a title', () => share([], { text: 'See you at noon', title: 'Lunch' }), { outcome: 'handed' },
-     [['title 1 Lunch'], ['text 1 See you at noon'], []]],
-    ['a waited text from the command', () => {
-      const result = spawnSync(process.execPath, [cli, '--wait', '--text', ' Notes for Ann '],
-                               { timeout: 120000, encoding: 'utf8' });
-      assert.deepEqual([result.status, result.stderr], [0, '']);
-      return JSON.parse(result.stdout);
-    }, outcome, [['title 1 Notes for Ann'], ['text 1  Notes for Ann '], []]],
+    [{ text: ' See you at noon ' }, { outcome: 'handed' }, [['title 1 See you at noon'], ['text 1  See you at noon '], []]],
+    [{ text: 'See you', title: 'Lunch' }, { outcome: 'handed' }, [['title 1 Lunch'], ['text 1 See you'], []]],
   ];
   await withVariables({ QUIBSHARE_SIM_END: 'cancel' }, async () => {
-    for (const [how, run, result, [title, text, weblink]] of cases) {
+    for (const [options, result, [title, text, weblink]] of cases) {
+      const how = JSON.stringify(options);
       fs.rmSync(record, { force: true });
-      assert.deepEqual(await run(), result, how);
+      assert.deepEqual(await share([], options), result, how);
       await waitForRecorded('remove ShareCompleted', 1);
       assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItems')],
                        [title, text, weblink, []], how);
@@ -437,6 +430,7 @@ test('the quibshare command prints the outcome, or QuibShare\'s message, and exi
     [['--', '--absent.txt'], [2, '', 'Sharing could not start: input file does not exist or is inaccessible\r\n']],
     [[], [2, '', usage]],
     [['--title', 'T', '--wait'], [2, '', usage]],
+    [['--url', 'https://example.com/'], [0, '{"outcome":"handed"}\r\n', '']],
     [[file, '--title'], [2, '', usage]],
     [['--anchor', '1,2,3,4', file], [2, '', usage]],
   ];
