@@ -1,11 +1,12 @@
 #!/usr/bin/env node
 'use strict';
-// quibshare [--wait] [--title T] [--text T] [--url U] <file>...: shares the files and prints the
-// outcome as one line of JSON, or QuibShare's message, and exits with QuibShare's exit code.
+// quibshare [--wait] [--title T] [--text T] [--url U] [<file>...]: shares the files, or with none
+// the text and the link, and prints the outcome as one line of JSON, or QuibShare's message, and
+// exits with QuibShare's exit code.
 const { EOL } = require('node:os');
 const { share } = require('./index.js');
 
-const Usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] <file>...';
+const Usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] [<file>...] (a file, --text or --url at least)';
 
 /** The files and options on the command line, or null for a misuse. */
 function parse(args) {
@@ -26,7 +27,8 @@ function parse(args) {
       files.push(arg);
     }
   }
-  return files.length > 0 ? { files, options } : null;
+  const something = files.length > 0 || options.text !== undefined || options.url !== undefined;
+  return something ? { files, options } : null;
 }
 
 const request = parse(process.argv.slice(2));

@@ -1,4 +1,4 @@
-// Declarations for quibshare: share files through the Windows share sheet.
+// Declarations for quibshare: share files, a text or a link through the Windows share sheet.
 
 /** What went wrong, one per QuibShare exit code or failure of the package's own. */
 export type QuibShareErrorCode =
@@ -41,11 +41,15 @@ export interface ShareAnchor {
 }
 
 export interface ShareOptions {
-  /** The sheet's title (at most 256 UTF-16 units); by default the file name, or "N files". */
+  /**
+   * The sheet's title (at most 256 UTF-16 units); by default the file name, or "N files"; with no
+   * file, the link's host name, else the text's first line that holds more than spaces (trimmed,
+   * at most 64 UTF-16 units), else "Shared text".
+   */
   title?: string | undefined;
-  /** Text shared with the files (at most 16384 UTF-16 units). */
+  /** Text shared with the files, or alone (at most 16384 UTF-16 units). */
   text?: string | undefined;
-  /** An absolute http(s) link shared with the files (at most 2048 UTF-16 units). */
+  /** An absolute http(s) link shared with the files, or alone (at most 2048 UTF-16 units). */
   url?: string | undefined;
   /** Where the sheet should appear from, for example the share button. */
   anchor?: ShareAnchor | undefined;
@@ -57,9 +61,10 @@ export interface ShareOptions {
 
 /**
  * Opens the share sheet for `files` (one path or up to 100, each relative to the current directory
- * or absolute). Resolves with `{ outcome: 'handed' }` once the sheet has them, or with `wait` with
- * the share's outcome once it has ended; otherwise rejects with a QuibShareError, or with a
- * TypeError for arguments of the wrong type.
+ * or absolute), or, with an empty array, for `options.text` and `options.url` alone. Resolves with
+ * `{ outcome: 'handed' }` once the sheet has them, or with `wait` with the share's outcome once it
+ * has ended; otherwise rejects with a QuibShareError, or with a TypeError, before anything starts,
+ * for arguments of the wrong type, a NUL character, or nothing to share (no file, text or url).
  */
 export declare function share(files: string | readonly string[], options?: ShareOptions): Promise<ShareResult>;
 

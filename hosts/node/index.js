@@ -1,6 +1,6 @@
 'use strict';
-// quibshare: shares files through the Windows share sheet by running the QuibShare.exe that ships
-// in this package. QuibShare checks the request and writes the texts; this maps its exit code.
+// quibshare: shares files, a text or a link through the Windows share sheet by running the
+// QuibShare.exe that ships in this package. QuibShare checks the request and writes the texts; this maps its exit code.
 const { spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -50,8 +50,8 @@ function isSupported(options = {}) {
 }
 
 /**
- * Opens the share sheet for `files`; resolves once the sheet has them, or with `wait` once the
- * share has ended.
+ * Opens the share sheet for `files`, or with none for `options.text` and `options.url`; resolves
+ * once the sheet has them, or with `wait` once the share has ended.
  * @param {string | readonly string[]} files passed to QuibShare unchanged
  * @param {import('./index').ShareOptions} [options]
  * @returns {Promise<import('./index').ShareResult>}
@@ -108,7 +108,7 @@ function run(executable, args, wait) {
       if (stopped) {
         reject(watchdogFired(limitMs));
       } else if (exitCode === 0) {
-        resolve(wait ? parseOutcome(Buffer.concat(output).toString('utf8')) : { outcome: 'handed' });
+        resolve(wait ? parseOutcome(Buffer.concat(output)) : { outcome: 'handed' });
       } else {
         const message = Buffer.concat(errors).toString('latin1').replace(/\r\n$/, '');
         const code = CodeOfExit[exitCode] || 'ABNORMAL_EXIT';

@@ -26,8 +26,9 @@ function systemSupported(release, arch, wow64Machine) {
 }
 
 /**
- * QuibShare's arguments for a share. Throws a TypeError for what no command line can carry and
- * leaves every other check, and its wording, to QuibShare.
+ * QuibShare's arguments for a share. Throws a TypeError for what no command line can carry, and
+ * for a share of nothing (no file, no text, no link); leaves every other check, and its wording,
+ * to QuibShare.
  * @param {string | readonly string[]} files
  * @param {{ title?: string, text?: string, url?: string,
  *           anchor?: { x: number, y: number, width: number, height: number }, wait?: boolean }} options
@@ -45,6 +46,9 @@ function commandLine(files, options) {
     throw new TypeError('options.wait must be a boolean');
   }
   if (options.wait) args.push('--wait');
+  if (paths.length === 0 && options.text === undefined && options.url === undefined) {
+    throw new TypeError('Nothing to share: give files, options.text or options.url');
+  }
   return args;
 }
 
@@ -66,26 +70,68 @@ function anchorArgument(anchor) {
   return values.map(Math.round).join(',');
 }
 
+// The deepest nesting a line may have, the outer object being level 1.
+const MaximumDepth = 32;
+// A surrogate that is not half of a pair: JSON.parse lets an escaped one through.
+const LoneSurrogate = /[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/;
+
 /**
- * The outcome of a waited share from what QuibShare printed on exit code 0, its first line: a
- * line that is missing or malformed, or a word this version does not know, reads as 'ended'; keys
- * it does not know are ignored.
- * @param {string} text
+ * The outcome of a waited share from what QuibShare printed on exit code 0, its first line. A
+ * line QuibShare never writes (not UTF-8, not one well-formed JSON object, a lone surrogate in any
+ * string, nesting deeper than 32 levels) reads as 'ended' and nothing else. Otherwise keys this
+ * version does not know are ignored, an unknown or missing word reads as 'ended', a value that is
+ * no string or is empty is absent, and of duplicate keys the last counts.
+ * @param {Uint8Array} output
  * @returns {{ outcome: string, target?: string, app?: string }}
  */
-function parseOutcome(text) {
+function parseOutcome(output) {
+  const end = output.indexOf(0x0a);
   let line;
   try {
-    line = JSON.parse(text.split('\n', 1)[0]);
+    // Fatal, and keeping a byte order mark, which JSON.parse then refuses.
+    const text = new TextDecoder('utf-8', { fatal: true, ignoreBOM: true })
+      .decode(output.subarray(0, end === -1 ? output.length : end));
+    line = withinLimits(text) ? JSON.parse(text) : null;
   } catch {
-    return { outcome: 'ended' };
+    line = null;
   }
-  if (typeof line !== 'object' || line === null) return { outcome: 'ended' };
-  const result = { outcome: OutcomeWords.includes(line.outcome) ? line.outcome : 'ended' };
+  if (typeof line !== 'object' || line === null || Array.isArray(line)) return { outcome: 'ended' };
+  const word = member(line, 'outcome');
+  const result = { outcome: OutcomeWords.includes(word) ? word : 'ended' };
   for (const key of ['target', 'app']) {
-    if (typeof line[key] === 'string') result[key] = line[key];
+    const value = member(line, key);
+    if (value !== undefined) result[key] = value;
   }
   return result;
+}
+
+/**
+ * False if `text` nests deeper than MaximumDepth or holds a string with a lone surrogate. Run
+ * before JSON.parse, which keeps only the last of duplicate keys and would build a million
+ * nested arrays; where `text` is malformed the answer does not matter, since JSON.parse refuses it.
+ * @param {string} text
+ */
+function withinLimits(text) {
+  let level = 0;
+  for (let at = 0; at < text.length; ++at) {
+    const c = text[at];
+    if (c === '{' || c === '[') {
+      if (++level > MaximumDepth) return false;
+    } else if (c === '}' || c === ']') {
+      --level;
+    } else if (c === '"') {
+      const start = at;
+      for (++at; at < text.length && text[at] !== '"'; ++at) if (text[at] === '\\') ++at;
+      if (LoneSurrogate.test(JSON.parse(text.slice(start, at + 1)))) return false;
+    }
+  }
+  return true;
+}
+
+/** @param {object} line @param {string} key @returns {string | undefined} */
+function member(line, key) {
+  const value = Object.hasOwn(line, key) ? line[key] : undefined;
+  return typeof value === 'string' && value !== '' ? value : undefined;
 }
 
 module.exports = { systemSupported, commandLine, parseOutcome };

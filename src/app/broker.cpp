@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "handoff/handoff_channel.h"
@@ -20,6 +22,37 @@ namespace {
 void RelayReason(HANDLE block) {
   const std::wstring reason = ReadReason(block);
   if (!reason.empty()) WriteDiagnostic(reason, DiagnosticLimit);
+}
+
+DWORD MillisecondsUntil(ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
+}
+
+// Past its own bound the worker should have ended: the share is over as far as anyone knows.
+void EndWorker(const PROCESS_INFORMATION& worker) {
+  TerminateProcess(worker.hProcess, ExitFailure);
+  WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+}
+
+// What the checking thread reads and writes; shared, since the thread may outlive the wait.
+struct FileCheck {
+  ShareRequest request;
+  ReadFileAttributes readAttributes;
+  std::wstring failure;
+  bool outOfMemory = false;
+};
+
+DWORD WINAPI RunFileCheck(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<FileCheck>> owner(static_cast<std::shared_ptr<FileCheck>*>(parameter));
+  FileCheck& check = **owner;
+  try {
+    std::vector<std::wstring> paths;
+    check.failure = CheckFiles(check.request, paths, check.readAttributes).value_or(std::wstring());
+  } catch (const std::bad_alloc&) {
+    check.outOfMemory = true;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -43,18 +76,47 @@ std::uint32_t WaitForWorker(HANDLE event, HANDLE block, const PROCESS_INFORMATIO
     EnumWindows(FindWorkerWindowProc, reinterpret_cast<LPARAM>(&search));
     if (search.found) return ExitSuccess;
     if (GetTickCount64() >= deadline) {
-      TerminateProcess(worker.hProcess, ExitFailure);
-      WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+      EndWorker(worker);
       RelayReason(block);
       return ExitFailure;
     }
   }
 }
 
-std::uint32_t WaitForShareEnd(HANDLE block, const PROCESS_INFORMATION& worker, ULONGLONG deadline) {
-  const ULONGLONG now = GetTickCount64();
-  const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, INFINITE - 1));
-  if (WaitForSingleObject(worker.hProcess, left) == WAIT_OBJECT_0) {
+std::optional<std::wstring> CheckFilesBefore(const ShareRequest& request, ULONGLONG deadline,
+                                             ReadFileAttributes readAttributes) {
+  if (request.files.empty()) return std::wstring();
+  const auto check = std::make_shared<FileCheck>(FileCheck{request, readAttributes, {}});
+  auto parameter = std::make_unique<std::shared_ptr<FileCheck>>(check);
+  // The thread takes the parameter over; without a thread to spare, the check runs here.
+  void* const owned = parameter.release();
+  const UniqueHandle thread(CreateThread(nullptr, 0, RunFileCheck, owned, 0, nullptr));
+  if (!thread) {
+    RunFileCheck(owned);
+  } else if (WaitForSingleObject(thread.Get(), MillisecondsUntil(deadline)) != WAIT_OBJECT_0) {
+    // A thread still waiting on the file system is left to the process's end.
+    return std::nullopt;
+  }
+  if (check->outOfMemory) throw std::bad_alloc();
+  return check->failure;
+}
+
+std::uint32_t WaitForShareEnd(HANDLE event, HANDLE block, const PROCESS_INFORMATION& worker,
+                              const Deadlines& deadlines) {
+  // The worker's bound counts from the sheet's request, which a window seen at the handover may
+  // precede by the worker's whole wait for it: the limit counts from the request too.
+  const ULONGLONG afterRequest = ULONGLONG{deadlines.sharingBoundMs} + deadlines.shareEndMarginMs;
+  bool requested = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+  ULONGLONG limit = GetTickCount64() + afterRequest;
+  DWORD waited = WAIT_TIMEOUT;
+  for (;;) {
+    const HANDLE handles[] = {worker.hProcess, event};
+    waited = WaitForMultipleObjects(requested ? 1 : 2, handles, FALSE, MillisecondsUntil(limit));
+    if (waited != WAIT_OBJECT_0 + 1) break;
+    requested = true;
+    limit = GetTickCount64() + afterRequest;
+  }
+  if (waited == WAIT_OBJECT_0) {
     DWORD code = ExitFailure;
     if (!GetExitCodeProcess(worker.hProcess, &code)) code = ExitFailure;
     if (code != 0) {
@@ -62,9 +124,7 @@ std::uint32_t WaitForShareEnd(HANDLE block, const PROCESS_INFORMATION& worker, U
       return code;
     }
   } else {
-    // Past its own bound the worker should have ended: the share is over as far as anyone knows.
-    TerminateProcess(worker.hProcess, ExitFailure);
-    WaitForSingleObject(worker.hProcess, TerminateGraceMs);
+    EndWorker(worker);
   }
   // A worker that left no outcome saw the sheet go without a word.
   WriteStandardOutput(FormatOutcomeLine(ReadOutcome(block).value_or(ShareOutcome{})));
@@ -129,11 +189,23 @@ bool IsShareUiWindow(HWND window, ReadClassName readClassName) {
   return CompareStringOrdinal(className, length, OwnerWindowClass, -1, TRUE) != CSTR_EQUAL;
 }
 
-std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines) {
+std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadlines,
+                        ReadFileAttributes readAttributes) {
+  // The host's budget covers everything from here, the checks of the files included.
+  const ULONGLONG deadline = GetTickCount64() + deadlines.brokerMs;
   std::wstring failure;
-  const ValidatedInput input = ValidateInput(arguments, &failure);
-  if (!input.valid) {
+  const std::optional<ShareRequest> request = ParseRequest(arguments, &failure);
+  if (!request) {
     WriteDiagnostic(failure, DiagnosticLimit);
+    return ExitInputRejected;
+  }
+  const std::optional<std::wstring> fileFailure = CheckFilesBefore(*request, deadline, readAttributes);
+  if (!fileFailure) {
+    WriteDiagnostic(L"Sharing did not open: the files could not be checked within 35 seconds.", DiagnosticLimit);
+    return ExitFailure;
+  }
+  if (!fileFailure->empty()) {
+    WriteDiagnostic(*fileFailure, DiagnosticLimit);
     return ExitInputRejected;
   }
 
@@ -152,7 +224,7 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadline
   const DWORD length = GetModuleFileNameW(nullptr, modulePath.data(), ModulePathCapacity);
   if (length == 0 || length >= ModulePathCapacity) return ExitFailure;
   std::wstring commandLine =
-      BuildWorkerCommandLine(std::wstring_view(modulePath.data(), length), input.request, eventName);
+      BuildWorkerCommandLine(std::wstring_view(modulePath.data(), length), *request, eventName);
   // The host's line fitted; ours adds the module path and the event name.
   if (commandLine.size() >= CommandLineCapacity) {
     WriteDiagnostic(std::wstring(InputFailurePrefix) + L"the command line is too long", DiagnosticLimit);
@@ -175,13 +247,9 @@ std::uint32_t RunBroker(const ArgumentList& arguments, const Deadlines& deadline
     TerminateProcess(worker.hProcess, ExitFailure);
     return ExitFailure;
   }
-  const ULONGLONG deadline = GetTickCount64() + deadlines.brokerMs;
   const std::uint32_t handedOver = WaitForWorker(event.Get(), block.Get(), worker, deadline);
-  if (handedOver != ExitSuccess || !input.request.wait) return handedOver;
-  // The worker ends the share by itself at its bound; the margin covers its clean-up.
-  const ULONGLONG shareDeadline =
-      GetTickCount64() + ULONGLONG{deadlines.sharingBoundMs} + deadlines.shareEndMarginMs;
-  return WaitForShareEnd(block.Get(), worker, shareDeadline);
+  if (handedOver != ExitSuccess || !request->wait) return handedOver;
+  return WaitForShareEnd(event.Get(), block.Get(), worker, deadlines);
 }
 
 }  // namespace quibshare

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <new>
+#include <string_view>
 
 #include "app/broker.h"
 #include "handoff/handoff_channel.h"
@@ -58,12 +59,24 @@ std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine) {
   return arguments;
 }
 
+bool IsWorkerEventName(std::wstring_view name) {
+  const std::wstring prefix = MakeHandoffEventName(L"");
+  // The braced GUID exactly as StringFromGUID2 writes it: 38 units, upper-case hex.
+  constexpr std::wstring_view Form = L"{00000000-0000-0000-0000-000000000000}";
+  if (name.size() != prefix.size() + Form.size() || !name.starts_with(prefix)) return false;
+  const std::wstring_view guid = name.substr(prefix.size());
+  for (std::size_t i = 0; i < Form.size(); ++i) {
+    const wchar_t unit = guid[i];
+    const bool matches = Form[i] == L'0' ? (unit >= L'0' && unit <= L'9') || (unit >= L'A' && unit <= L'F')
+                                         : unit == Form[i];
+    if (!matches) return false;
+  }
+  return true;
+}
+
 bool IsWorkerInvocation(const ArgumentList& arguments) {
   const std::size_t count = arguments.size();
-  if (count < 5 || arguments[count - 2] != L"--ui-ready-event") return false;
-  if (count == 5) return true;
-  const ArgumentList request(arguments.begin(), arguments.end() - 2);
-  return ParseRequest(request, nullptr).has_value();
+  return count >= 3 && arguments[count - 2] == L"--ui-ready-event" && IsWorkerEventName(arguments.back());
 }
 
 std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines) {
@@ -78,10 +91,6 @@ std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines) 
   arguments.resize(arguments.size() - 2);
   if (!event) {
     ReportWorkerFailure(eventName, L"The UI worker could not open the handoff event.");
-    return ExitInputRejected;
-  }
-  if (const std::optional<std::wstring> failure = CheckInput(arguments)) {
-    ReportWorkerFailure(eventName, *failure);
     return ExitInputRejected;
   }
   // The text of an escaping exception must reach the broker too, through the reason block.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "support/input.h"
 
@@ -40,16 +41,19 @@ std::uint32_t ContainEscapes(const std::function<std::uint32_t()>& role,
 // CommandLineToArgvW's split; nothing when it fails.
 std::optional<ArgumentList> SplitCommandLine(const wchar_t* commandLine);
 
-// A host's request followed by "--ui-ready-event" (case-sensitive) and the event name. With five
-// entries only the option's place is looked at, as ever; a longer line must also read as a
-// request before the option, so that no host's line is taken for a worker's: in
-// `--input a --title --ui-ready-event --wait` the option is a title.
+// Whether `name` is a handoff event name as the broker makes it: "Local\QuibPluginUi-" and the
+// braced, upper-case GUID text of StringFromGUID2.
+bool IsWorkerEventName(std::wstring_view name);
+
+// The worker's marker alone decides: the last two entries are "--ui-ready-event" (case-sensitive)
+// and a name IsWorkerEventName accepts. Any other line is a host's, and is answered as one.
 bool IsWorkerInvocation(const ArgumentList& arguments);
 
 // Runs the worker or the broker and returns the process exit code.
 std::uint32_t DispatchRole(ArgumentList arguments, const Deadlines& deadlines);
 
-// The worker's start-up: open the handoff event named last, check the request before it, share.
+// The worker's start-up: open the handoff event named last, then share the request before it,
+// which RunUiWorker parses and checks once.
 std::uint32_t RunWorkerRole(ArgumentList arguments, const Deadlines& deadlines);
 
 }  // namespace quibshare

@@ -2,6 +2,7 @@
 #include "handoff/handoff_channel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "support/diagnostics.h"
@@ -32,69 +33,93 @@ UniqueHandle OpenHandoffEvent(const std::wstring& eventName) {
 
 namespace {
 
-// The worker's writable view of the block; empty when the broker has closed it.
-UniqueView OpenBlockForWriting(const std::wstring& eventName) {
-  const UniqueHandle block(
-      OpenFileMappingW(FILE_MAP_WRITE, FALSE, MakeReasonBlockName(eventName).c_str()));
-  if (!block) return UniqueView();
-  return UniqueView(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, 0));
+// The one clamp: a length stored in or read from the block never exceeds its field.
+std::size_t Clamped(std::size_t length, std::size_t capacity) { return std::min(length, capacity); }
+
+// The end is the record's commit mark: stored after the rest, read before it.
+wchar_t LoadEnd(const ReasonBlock& block) {
+  return std::atomic_ref<wchar_t>(const_cast<wchar_t&>(block.end)).load(std::memory_order_acquire);
 }
 
 }  // namespace
 
-bool WriteReason(const std::wstring& eventName, std::wstring_view text) {
-  const UniqueView view = OpenBlockForWriting(eventName);
-  if (!view) return false;
-  const std::size_t units = std::min(text.size(), ReasonCapacity);
-  auto* target = static_cast<wchar_t*>(view.Get());
-  std::memcpy(target, text.data(), units * sizeof(wchar_t));
-  target[units] = L'\0';
-  return true;
+ReasonBlockView ReasonBlockView::OpenForWriting(const std::wstring& eventName) {
+  const UniqueHandle block(
+      OpenFileMappingW(FILE_MAP_WRITE, FALSE, MakeReasonBlockName(eventName).c_str()));
+  if (!block) return ReasonBlockView(nullptr);
+  return ReasonBlockView(MapViewOfFile(block.Get(), FILE_MAP_WRITE, 0, 0, sizeof(ReasonBlock)));
 }
 
-bool WriteOutcome(const std::wstring& eventName, const ShareOutcome& outcome) {
-  const UniqueView view = OpenBlockForWriting(eventName);
-  if (!view) return false;
-  wchar_t* const record = static_cast<wchar_t*>(view.Get()) + OutcomeOffset;
-  const std::size_t targetUnits = std::min(outcome.target.size(), OutcomeTextCapacity);
-  const std::size_t appUnits = std::min(outcome.app.size(), OutcomeTextCapacity);
-  std::memcpy(record + 3, outcome.target.data(), targetUnits * sizeof(wchar_t));
-  std::memcpy(record + 3 + targetUnits, outcome.app.data(), appUnits * sizeof(wchar_t));
-  record[1] = static_cast<wchar_t>(targetUnits);
-  record[2] = static_cast<wchar_t>(appUnits);
-  // Last, so that a record marked as told is whole.
-  record[0] = static_cast<wchar_t>(static_cast<int>(outcome.end) + 1);
-  return true;
+ReasonBlockView ReasonBlockView::MapForReading(HANDLE block) {
+  if (block == nullptr) return ReasonBlockView(nullptr);
+  return ReasonBlockView(MapViewOfFile(block, FILE_MAP_READ, 0, 0, sizeof(ReasonBlock)));
 }
 
-std::optional<ShareOutcome> ReadOutcome(HANDLE block) {
-  if (block == nullptr) return std::nullopt;
-  const UniqueView view(MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0));
-  if (!view) return std::nullopt;
-  const wchar_t* const record = static_cast<const wchar_t*>(view.Get()) + OutcomeOffset;
+std::wstring ReasonBlockView::Reason() const {
+  const wchar_t* const text = Block().reason;
+  // The writer's terminator may be missing (a full block, or a foreign writer).
+  const std::size_t units = std::find(text, text + ReasonCapacity, L'\0') - text;
+  return std::wstring(text, units);
+}
+
+void ReasonBlockView::SetReason(std::wstring_view text) {
+  const std::size_t units = Clamped(text.size(), ReasonCapacity);
+  std::memcpy(Block().reason, text.data(), units * sizeof(wchar_t));
+  Block().reason[units] = L'\0';
+}
+
+std::optional<ShareOutcome> ReasonBlockView::Outcome() const {
+  const ReasonBlock& block = Block();
   ShareOutcome outcome;
-  switch (record[0]) {
+  switch (LoadEnd(block)) {
     case 1 + static_cast<int>(ShareEnd::Completed): outcome.end = ShareEnd::Completed; break;
     case 1 + static_cast<int>(ShareEnd::Canceled): outcome.end = ShareEnd::Canceled; break;
     case 1 + static_cast<int>(ShareEnd::Ended): outcome.end = ShareEnd::Ended; break;
     default: return std::nullopt;
   }
-  // Lengths beyond the capacity come from no writer of ours: never read past the record.
-  const std::size_t targetUnits = std::min<std::size_t>(record[1], OutcomeTextCapacity);
-  const std::size_t appUnits = std::min<std::size_t>(record[2], OutcomeTextCapacity);
-  outcome.target.assign(record + 3, targetUnits);
-  outcome.app.assign(record + 3 + targetUnits, appUnits);
+  const std::size_t targetUnits = Clamped(block.targetLength, OutcomeTextCapacity);
+  const std::size_t appUnits = Clamped(block.appLength, OutcomeTextCapacity);
+  outcome.target.assign(block.texts, targetUnits);
+  outcome.app.assign(block.texts + targetUnits, appUnits);
   return outcome;
 }
 
+void ReasonBlockView::SetOutcome(const ShareOutcome& outcome) {
+  ReasonBlock& block = Block();
+  const std::size_t targetUnits = Clamped(outcome.target.size(), OutcomeTextCapacity);
+  const std::size_t appUnits = Clamped(outcome.app.size(), OutcomeTextCapacity);
+  std::memcpy(block.texts, outcome.target.data(), targetUnits * sizeof(wchar_t));
+  std::memcpy(block.texts + targetUnits, outcome.app.data(), appUnits * sizeof(wchar_t));
+  block.targetLength = static_cast<wchar_t>(targetUnits);
+  block.appLength = static_cast<wchar_t>(appUnits);
+  std::atomic_ref<wchar_t>(block.end).store(static_cast<wchar_t>(static_cast<int>(outcome.end) + 1),
+                                            std::memory_order_release);
+}
+
+bool WriteReason(const std::wstring& eventName, std::wstring_view text) {
+  ReasonBlockView view = ReasonBlockView::OpenForWriting(eventName);
+  if (!view) return false;
+  view.SetReason(text);
+  return true;
+}
+
+bool WriteOutcome(const std::wstring& eventName, const ShareOutcome& outcome) {
+  ReasonBlockView view = ReasonBlockView::OpenForWriting(eventName);
+  if (!view) return false;
+  view.SetOutcome(outcome);
+  return true;
+}
+
+std::optional<ShareOutcome> ReadOutcome(HANDLE block) {
+  const ReasonBlockView view = ReasonBlockView::MapForReading(block);
+  if (!view) return std::nullopt;
+  return view.Outcome();
+}
+
 std::wstring ReadReason(HANDLE block) {
-  if (block == nullptr) return {};
-  const UniqueView view(MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0));
+  const ReasonBlockView view = ReasonBlockView::MapForReading(block);
   if (!view) return {};
-  const auto* text = static_cast<const wchar_t*>(view.Get());
-  // The writer's terminator may be missing (a full block, or a foreign writer): stop at the capacity.
-  const std::size_t units = std::find(text, text + ReasonCapacity, L'\0') - text;
-  return std::wstring(text, units);
+  return view.Reason();
 }
 
 void ReportWorkerFailure(const std::wstring& eventName, const std::wstring& text) {

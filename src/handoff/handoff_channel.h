@@ -23,7 +23,48 @@ inline constexpr std::size_t ReasonCapacity = 256;
 // OutcomeTextCapacity. A fresh block reads as "not told".
 inline constexpr std::size_t OutcomeOffset = ReasonCapacity + 1;
 inline constexpr std::size_t OutcomeTextCapacity = 256;
-inline constexpr DWORD ReasonBlockBytes = (OutcomeOffset + 3 + 2 * OutcomeTextCapacity) * sizeof(wchar_t);
+
+// The shared block as both roles map it. Zero-filled when created; every length in it may come
+// from a writer that is not ours, so ReasonBlockView reads none of them unchecked.
+struct ReasonBlock {
+  wchar_t reason[ReasonCapacity + 1];
+  wchar_t end;
+  wchar_t targetLength;
+  wchar_t appLength;
+  wchar_t texts[2 * OutcomeTextCapacity];  // the target, then the app name right behind it
+};
+inline constexpr DWORD ReasonBlockBytes = sizeof(ReasonBlock);
+// The layout is a contract between two processes that may come from different builds.
+static_assert(sizeof(wchar_t) == 2);
+static_assert(sizeof(ReasonBlock) == 1544);
+static_assert(offsetof(ReasonBlock, end) == OutcomeOffset * sizeof(wchar_t));
+static_assert(offsetof(ReasonBlock, targetLength) == 516);
+static_assert(offsetof(ReasonBlock, appLength) == 518);
+static_assert(offsetof(ReasonBlock, texts) == 520);
+
+// A mapped view of the block, typed. Every length read or written is held to its field here.
+class ReasonBlockView {
+ public:
+  // The worker's view, writable; empty when the broker has closed the block.
+  static ReasonBlockView OpenForWriting(const std::wstring& eventName);
+  // The broker's view of the block it owns, read-only; empty for a null handle.
+  static ReasonBlockView MapForReading(HANDLE block);
+
+  explicit operator bool() const noexcept { return static_cast<bool>(view_); }
+  // The text up to its zero or to the capacity, whichever comes first.
+  std::wstring Reason() const;
+  void SetReason(std::wstring_view text);
+  // Nothing while the end is not told, or told as an end we do not know.
+  std::optional<ShareOutcome> Outcome() const;
+  // The end goes in last, so that a record marked as told is whole.
+  void SetOutcome(const ShareOutcome& outcome);
+
+ private:
+  explicit ReasonBlockView(void* view) : view_(view) {}
+  ReasonBlock& Block() const { return *static_cast<ReasonBlock*>(view_.Get()); }
+
+  UniqueView view_;
+};
 
 // "Local\QuibPluginUi-" followed by the braced GUID text.
 std::wstring MakeHandoffEventName(std::wstring_view guidText);

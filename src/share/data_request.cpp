@@ -1,6 +1,7 @@
 // Data request and share-end handlers. Called by the platform on any thread.
 #include "share/data_request.h"
 
+#include <algorithm>
 #include <new>
 
 #include "share/com_object.h"
@@ -21,12 +22,11 @@ std::wstring ShareTargetOf(abi::IShareCompletedEventArgs* args) {
   return std::wstring(HStringText(id.Get()));
 }
 
-// Reports the end of the share when the sheet says the share completed or was canceled. Holds
-// its own share of the state: it may be called after ShareFile has returned.
+// Reports the end of the share when the sheet says the share completed or was canceled.
 class ShareFinishedHandler final
     : public ComObject<abi::IShareCompletedHandler, abi::IShareCanceledHandler> {
  public:
-  explicit ShareFinishedHandler(std::shared_ptr<ShareEndState> shareEnd) : shareEnd_(std::move(shareEnd)) {}
+  explicit ShareFinishedHandler(std::shared_ptr<ShareSession> session) : session_(std::move(session)) {}
 
   HRESULT STDMETHODCALLTYPE Invoke(abi::IDataPackage*, abi::IShareCompletedEventArgs* args) noexcept override {
     std::wstring target;
@@ -35,27 +35,27 @@ class ShareFinishedHandler final
     } catch (...) {
       // The share completed all the same; only its target is unknown.
     }
-    shareEnd_->Finish(ShareEnd::Completed, std::move(target));
+    session_->End().Finish(ShareEnd::Completed, std::move(target));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(abi::IDataPackage*, IInspectable*) noexcept override {
-    shareEnd_->Finish(ShareEnd::Canceled, {});
+    session_->End().Finish(ShareEnd::Canceled, {});
     return S_OK;
   }
 
  private:
-  std::shared_ptr<ShareEndState> shareEnd_;
+  std::shared_ptr<ShareSession> session_;
 };
 
 class TargetChosenHandler final : public ComObject<abi::ITargetApplicationChosenHandler> {
  public:
-  explicit TargetChosenHandler(std::shared_ptr<ShareEndState> shareEnd) : shareEnd_(std::move(shareEnd)) {}
+  explicit TargetChosenHandler(std::shared_ptr<ShareSession> session) : session_(std::move(session)) {}
 
   HRESULT STDMETHODCALLTYPE Invoke(abi::IDataTransferManager*, abi::ITargetApplicationChosenEventArgs* args) noexcept override {
     UniqueHString name;
     if (args == nullptr || FAILED(args->get_ApplicationName(name.Put()))) return S_OK;
     try {
-      shareEnd_->ChooseApplication(std::wstring(HStringText(name.Get())));
+      session_->End().ChooseApplication(std::wstring(HStringText(name.Get())));
     } catch (...) {
       // Too little memory for the name: the outcome goes without it.
     }
@@ -63,20 +63,20 @@ class TargetChosenHandler final : public ComObject<abi::ITargetApplicationChosen
   }
 
  private:
-  std::shared_ptr<ShareEndState> shareEnd_;
+  std::shared_ptr<ShareSession> session_;
 };
 
 class DataRequestHandler final : public ComObject<abi::IDataRequestedHandler> {
  public:
-  explicit DataRequestHandler(const DataRequestBinding& binding) : binding_(binding) {}
+  explicit DataRequestHandler(std::shared_ptr<ShareSession> session) : session_(std::move(session)) {}
 
   HRESULT STDMETHODCALLTYPE Invoke(abi::IDataTransferManager*, abi::IDataRequestedEventArgs* args) noexcept override {
-    HandleDataRequest(binding_, args);
+    session_->Serve(args);
     return S_OK;
   }
 
  private:
-  DataRequestBinding binding_;
+  std::shared_ptr<ShareSession> session_;
 };
 
 using StorageItems = std::vector<ComPtr<abi::IStorageItem>>;
@@ -155,13 +155,13 @@ std::size_t RootNameLength(std::wstring_view path) {
 
 // Subscribes a new ShareFinishedHandler to one of the package's end-of-share events.
 EventRegistration SubscribeShareFinished(const ComPtr<abi::IDataPackage>& package,
-                                         const std::shared_ptr<ShareEndState>& shareEnd,
+                                         std::shared_ptr<ShareSession> session,
                                          EventRegistration::Event event) {
   ComPtr<abi::IWeakReferenceSource> source;
   ThrowIfFailedOrEmpty(package.As(source), source);
   ComPtr<abi::IWeakReference> weak;
   ThrowIfFailedOrEmpty(source->GetWeakReference(weak.Put()), weak);
-  const auto handler = ComPtr<ShareFinishedHandler>::Attach(new ShareFinishedHandler(shareEnd));
+  const auto handler = ComPtr<ShareFinishedHandler>::Attach(new ShareFinishedHandler(std::move(session)));
   EventRegistrationToken token{};
   if (event == EventRegistration::Event::ShareCompleted) {
     ComPtr<abi::IDataPackage3> events;
@@ -173,6 +173,47 @@ EventRegistration SubscribeShareFinished(const ComPtr<abi::IDataPackage>& packag
     ThrowIfFailed(events->add_ShareCanceled(handler.Get(), &token));
   }
   return EventRegistration(event, std::move(weak), token);
+}
+
+// The package a request carries, titled and filled with the payload.
+ComPtr<abi::IDataPackage> FillPackage(abi::IDataRequestedEventArgs* args, const ShareSession::Payload& payload) {
+  if (args == nullptr) ThrowHResult(E_POINTER);
+  ComPtr<abi::IDataRequest> request;
+  ThrowIfFailedOrEmpty(args->get_Request(request.Put()), request);
+  ComPtr<abi::IDataPackage> package;
+  ThrowIfFailedOrEmpty(request->get_Data(package.Put()), package);
+  ComPtr<abi::IDataPackagePropertySet> properties;
+  ThrowIfFailedOrEmpty(package->get_Properties(properties.Put()), properties);
+  ThrowIfFailed(properties->put_Title(MakeHString(payload.title).Get()));
+  if (!payload.text.empty()) ThrowIfFailed(package->SetText(MakeHString(payload.text).Get()));
+  if (payload.webLink) {
+    ComPtr<abi::IDataPackage2> links;
+    ThrowIfFailedOrEmpty(package.As(links), links);
+    ThrowIfFailed(links->SetWebLink(payload.webLink.Get()));
+  }
+  // Storage items advertised on a share without files make the sheet offer nothing to share.
+  if (payload.storageFiles.empty()) return package;
+  auto items = std::make_shared<StorageItems>();
+  for (const ComPtr<abi::IStorageFile>& file : payload.storageFiles) {
+    ComPtr<abi::IStorageItem> item;
+    ThrowIfFailedOrEmpty(file.As(item), item);
+    items->push_back(std::move(item));
+  }
+  const auto list = ComPtr<StorageItemList>::Attach(new StorageItemList(std::move(items)));
+  ThrowIfFailed(package->SetStorageItemsReadOnly(list.Get()));
+  return package;
+}
+
+HRESULT CodeOfCurrentException() noexcept {
+  try {
+    throw;
+  } catch (const HResultError& error) {
+    return error.Code();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 }  // namespace
@@ -218,64 +259,164 @@ std::wstring_view FileNameComponent(std::wstring_view path) noexcept {
   return path.substr(start);
 }
 
-void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept {
-  // The sheet only learns that the data did not come; ShareFile's wait reports the code at once.
-  HRESULT failure = S_OK;
+ManagerSubscription& ManagerSubscription::operator=(ManagerSubscription&& other) noexcept {
+  if (this == &other) return *this;
+  Revoke();
+  manager_ = std::move(other.manager_);
+  remove_ = other.remove_;
+  token_ = other.token_;
+  return *this;
+}
+
+void ManagerSubscription::Revoke() noexcept {
+  const ComPtr<abi::IDataTransferManager> manager = std::move(manager_);
+  if (manager) (manager.Get()->*remove_)(token_);
+}
+
+ShareSession::ShareSession(Payload payload, std::function<void()> onReady)
+    : payload_(std::move(payload)), onReady_(std::move(onReady)) {}
+
+HRESULT ShareSession::Subscribe(const ComPtr<abi::IDataTransferManager>& manager) noexcept {
   try {
-    if (args == nullptr) ThrowHResult(E_POINTER);
-    ComPtr<abi::IDataRequest> request;
-    ThrowIfFailedOrEmpty(args->get_Request(request.Put()), request);
-    ComPtr<abi::IDataPackage> package;
-    ThrowIfFailedOrEmpty(request->get_Data(package.Put()), package);
-    ComPtr<abi::IDataPackagePropertySet> properties;
-    ThrowIfFailedOrEmpty(package->get_Properties(properties.Put()), properties);
-    ThrowIfFailed(properties->put_Title(MakeHString(binding.title).Get()));
-    if (!binding.text.empty()) ThrowIfFailed(package->SetText(MakeHString(binding.text).Get()));
-    if (binding.webLink) {
-      ComPtr<abi::IDataPackage2> links;
-      ThrowIfFailedOrEmpty(package.As(links), links);
-      ThrowIfFailed(links->SetWebLink(binding.webLink.Get()));
+    const ComPtr<abi::IDataRequestedHandler> requested = MakeDataRequestHandler(shared_from_this());
+    const ComPtr<abi::ITargetApplicationChosenHandler> chosen = MakeTargetChosenHandler(shared_from_this());
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return E_UNEXPECTED;
+    EventRegistrationToken token{};
+    ThrowIfFailed(manager->add_DataRequested(requested.Get(), &token));
+    dataRequestedSubscription_ = ManagerSubscription(manager, &abi::IDataTransferManager::remove_DataRequested, token);
+    if (SUCCEEDED(manager->add_TargetApplicationChosen(chosen.Get(), &token))) {
+      targetChosenSubscription_ =
+          ManagerSubscription(manager, &abi::IDataTransferManager::remove_TargetApplicationChosen, token);
     }
-
-    auto items = std::make_shared<StorageItems>();
-    for (const ComPtr<abi::IStorageFile>& file : binding.storageFiles) {
-      ComPtr<abi::IStorageItem> item;
-      ThrowIfFailedOrEmpty(file.As(item), item);
-      items->push_back(std::move(item));
-    }
-    const auto list = ComPtr<StorageItemList>::Attach(new StorageItemList(std::move(items)));
-    ThrowIfFailed(package->SetStorageItemsReadOnly(list.Get()));
-    binding.dataPackage = package;
-
-    binding.shareCompletedRegistration = SubscribeShareFinished(
-        package, binding.shareEnd, EventRegistration::Event::ShareCompleted);
-    binding.shareCanceledRegistration = SubscribeShareFinished(
-        package, binding.shareEnd, EventRegistration::Event::ShareCanceled);
-    binding.dataRequested.exchange(true);
-    if (binding.onReady) binding.onReady();
-    return;
-  } catch (const HResultError& error) {
-    failure = error.Code();
-  } catch (const std::bad_alloc&) {
-    failure = E_OUTOFMEMORY;
+    return S_OK;
   } catch (...) {
-    failure = E_UNEXPECTED;
+    return CodeOfCurrentException();
+  }
+}
+
+void ShareSession::Serve(abi::IDataRequestedEventArgs* args) noexcept {
+  // The sheet only learns that the data did not come; the share's wait reports the code at once.
+  HRESULT failure = S_OK;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    try {
+      package_ = FillPackage(args, payload_);
+      shareCompleted_ = SubscribeShareFinished(package_, shared_from_this(), EventRegistration::Event::ShareCompleted);
+      shareCanceled_ = SubscribeShareFinished(package_, shared_from_this(), EventRegistration::Event::ShareCanceled);
+      dataRequested_.exchange(true);
+    } catch (...) {
+      failure = CodeOfCurrentException();
+    }
+  }
+  if (SUCCEEDED(failure)) {
+    SignalReady();
+    return;
   }
   HRESULT none = S_OK;
-  binding.handlerFailure.compare_exchange_strong(none, failure);
+  handlerFailure_.compare_exchange_strong(none, failure);
 }
 
-ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(const DataRequestBinding& binding) {
-  return ComPtr<abi::IDataRequestedHandler>::Attach(new DataRequestHandler(binding));
+void ShareSession::SignalReady() noexcept {
+  const std::lock_guard<std::mutex> lock(readyMutex_);
+  if (onReady_) onReady_();
 }
 
-ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareEndState> shareEnd) {
-  return ComPtr<abi::ITargetApplicationChosenHandler>::Attach(new TargetChosenHandler(std::move(shareEnd)));
+void ShareSession::Close() noexcept {
+  ManagerSubscription targetChosen;
+  ManagerSubscription dataRequested;
+  EventRegistration shareCanceled;
+  EventRegistration shareCompleted;
+  ComPtr<abi::IDataPackage> package;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    targetChosen = std::move(targetChosenSubscription_);
+    dataRequested = std::move(dataRequestedSubscription_);
+    shareCanceled = std::move(shareCanceled_);
+    shareCompleted = std::move(shareCompleted_);
+    package = std::move(package_);
+  }
+  // Outside the lock: a platform that waits for a running handler as it removes it must not
+  // wait for this thread. The order is the declared one, reversed.
+  targetChosen.Revoke();
+  dataRequested.Revoke();
+  shareCanceled.Revoke();
+  shareCompleted.Revoke();
+  package.Reset();
+  std::function<void()> onReady;
+  {
+    const std::lock_guard<std::mutex> lock(readyMutex_);
+    onReady = std::move(onReady_);
+    onReady_ = nullptr;
+  }
+}
+
+ComPtr<abi::IDataPackage> ShareSession::Package() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return package_;
+}
+
+bool ShareSession::Subscribed(EventRegistration::Event event) const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<bool>(event == EventRegistration::Event::ShareCompleted ? shareCompleted_ : shareCanceled_);
+}
+
+ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(std::shared_ptr<ShareSession> session) {
+  return ComPtr<abi::IDataRequestedHandler>::Attach(new DataRequestHandler(std::move(session)));
+}
+
+ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareSession> session) {
+  return ComPtr<abi::ITargetApplicationChosenHandler>::Attach(new TargetChosenHandler(std::move(session)));
 }
 
 std::wstring DefaultSheetTitle(const std::vector<std::wstring>& paths) {
   if (paths.size() == 1) return std::wstring(FileNameComponent(paths.front()));
   return std::to_wstring(paths.size()) + L" files";
+}
+
+namespace {
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f'; }
+bool IsLineBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+
+// The host the platform reads from the link; empty when it gives none.
+std::wstring HostOf(abi::IUriRuntimeClass* webLink) {
+  UniqueHString host;
+  if (webLink == nullptr || FAILED(webLink->get_Host(host.Put()))) return {};
+  return std::wstring(HStringText(host.Get()));
+}
+
+std::wstring FirstLineOf(std::wstring_view text) {
+  while (!text.empty()) {
+    std::size_t end = 0;
+    while (end < text.size() && !IsLineBreak(text[end])) ++end;
+    std::wstring_view line = text.substr(0, end);
+    text.remove_prefix(end < text.size() ? end + 1 : end);
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+    if (line.empty()) continue;
+    std::size_t cut = std::min(line.size(), SheetTitleFromTextLength);
+    // Half a surrogate pair would show as a replacement character.
+    if (cut < line.size() && IS_HIGH_SURROGATE(line[cut - 1]) && IS_LOW_SURROGATE(line[cut])) --cut;
+    return std::wstring(line.substr(0, cut));
+  }
+  return {};
+}
+
+}  // namespace
+
+std::wstring SheetTitle(const std::wstring& title, const std::vector<std::wstring>& paths,
+                        abi::IUriRuntimeClass* webLink, std::wstring_view text) {
+  // An empty title makes the sheet refuse the share: every rule that gives nothing falls through.
+  if (!title.empty()) return title;
+  if (!paths.empty()) {
+    if (std::wstring fileTitle = DefaultSheetTitle(paths); !fileTitle.empty()) return fileTitle;
+  }
+  if (std::wstring host = HostOf(webLink); !host.empty()) return host;
+  if (std::wstring line = FirstLineOf(text); !line.empty()) return line;
+  return L"Shared text";
 }
 
 void ShareEndState::TextSlot::Put(std::wstring text) noexcept {

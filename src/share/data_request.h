@@ -1,5 +1,5 @@
-// Answers the share sheet's data request with the files, text and link, and notices how the
-// share ends. The handlers are agile: the platform may call them on any thread.
+// The share session: answers the share sheet's data request with the files, text and link, and
+// notices how the share ends. The handlers are agile: the platform may call them on any thread.
 #pragma once
 
 #include <eventtoken.h>
@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,35 +80,97 @@ class ShareEndState {
   TextSlot app_;
 };
 
-// What HandleDataRequest fills: references to the share state ShareFile owns, which must
-// outlive the DataRequested subscription. An empty text or webLink is not given to the sheet.
-struct DataRequestBinding {
-  const std::wstring& title;
-  const std::wstring& text;
-  const ComPtr<abi::IUriRuntimeClass>& webLink;
-  const std::vector<ComPtr<abi::IStorageFile>>& storageFiles;
-  ComPtr<abi::IDataPackage>& dataPackage;
-  EventRegistration& shareCompletedRegistration;
-  const std::shared_ptr<ShareEndState>& shareEnd;
-  EventRegistration& shareCanceledRegistration;
-  std::atomic<bool>& dataRequested;
-  // The first failure of any request; S_OK while none failed.
-  std::atomic<HRESULT>& handlerFailure;
-  const std::function<void()>& onReady;
+// Removes one of the manager's subscriptions (DataRequested, TargetApplicationChosen) when it
+// goes, as WIL's event revokers do. Holds the manager: it must outlive the subscription.
+class ManagerSubscription {
+ public:
+  using Remove = HRESULT (STDMETHODCALLTYPE abi::IDataTransferManager::*)(EventRegistrationToken);
+  ManagerSubscription() noexcept = default;
+  ManagerSubscription(ComPtr<abi::IDataTransferManager> manager, Remove remove, EventRegistrationToken token) noexcept
+      : manager_(std::move(manager)), remove_(remove), token_(token) {}
+  ManagerSubscription(ManagerSubscription&& other) noexcept = default;
+  ManagerSubscription& operator=(ManagerSubscription&& other) noexcept;
+  ~ManagerSubscription() { Revoke(); }
+
+  void Revoke() noexcept;
+
+ private:
+  ComPtr<abi::IDataTransferManager> manager_;
+  Remove remove_ = nullptr;
+  EventRegistrationToken token_{};
 };
 
-// Titles the request's package, puts in the text, the web link and the files (read-only, in
-// order), subscribes to the package's end-of-share events, sets dataRequested and calls onReady.
-// A failure stops it where it happened: dataRequested stays false, onReady is not called, and
-// its code goes to handlerFailure unless an earlier one is there. The platform is told of none:
-// it always hears success.
-void HandleDataRequest(const DataRequestBinding& binding, abi::IDataRequestedEventArgs* args) noexcept;
+// One share, from the subscriptions to the end: what the sheet is given, the package it asked
+// for, the subscriptions, the flags and the ready callback. Reference-counted: ShareFile and
+// every handler the platform holds share it, as a handler may still be called after ShareFile
+// has returned. Made, subscribed and closed on the worker's main thread; served on whichever
+// thread the platform calls on.
+class ShareSession : public std::enable_shared_from_this<ShareSession> {
+ public:
+  // What the sheet is given. An empty text or webLink is not given; without files the package
+  // holds no storage items at all.
+  struct Payload {
+    std::wstring title;
+    std::wstring text;
+    ComPtr<abi::IUriRuntimeClass> webLink;
+    std::vector<ComPtr<abi::IStorageFile>> storageFiles;
+  };
 
-// The DataRequested delegate bound to `binding`; raises on failure.
-ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(const DataRequestBinding& binding);
+  ShareSession(Payload payload, std::function<void()> onReady);
+  ShareSession(const ShareSession&) = delete;
+  ShareSession& operator=(const ShareSession&) = delete;
 
-// The TargetApplicationChosen delegate, keeping the chosen application's name in `shareEnd`.
-ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareEndState> shareEnd);
+  // Subscribes to the manager's DataRequested, then to TargetApplicationChosen, which only
+  // names the app chosen: a manager that refuses that one shares all the same.
+  HRESULT Subscribe(const ComPtr<abi::IDataTransferManager>& manager) noexcept;
+
+  // Answers one data request: titles the package, puts in the text, the web link and the files
+  // (read-only, in order), subscribes to its end-of-share events, sets DataRequested and calls
+  // onReady. A failure stops it where it happened, what was done staying done: onReady is not
+  // called, and the code is kept unless an earlier one is. The platform always hears success.
+  // A request after Close is not served.
+  void Serve(abi::IDataRequestedEventArgs* args) noexcept;
+
+  // On every way out of the share: removes the subscriptions, the manager's then the
+  // package's, newest first; lets go of the package; destroys onReady, after a call of it on
+  // another thread has returned. Calls the platform makes afterwards change nothing.
+  void Close() noexcept;
+
+  bool DataRequested() const noexcept { return dataRequested_.load(); }
+  // The first failure of any request; S_OK while none failed.
+  HRESULT HandlerFailure() const noexcept { return handlerFailure_.load(); }
+  ShareEndState& End() noexcept { return end_; }
+  // The package of the latest request served, and whether its end events are subscribed.
+  ComPtr<abi::IDataPackage> Package() const;
+  bool Subscribed(EventRegistration::Event event) const;
+
+ private:
+  void SignalReady() noexcept;
+
+  const Payload payload_;
+  std::atomic<bool> dataRequested_{false};
+  std::atomic<HRESULT> handlerFailure_{S_OK};
+  ShareEndState end_;
+
+  // Held by Serve for the whole of a request, so that Close finds it either done or not begun.
+  mutable std::mutex mutex_;
+  bool closed_ = false;
+  ComPtr<abi::IDataPackage> package_;
+  EventRegistration shareCompleted_;
+  EventRegistration shareCanceled_;
+  ManagerSubscription dataRequestedSubscription_;
+  ManagerSubscription targetChosenSubscription_;
+
+  // Held while onReady runs, so that Close cannot destroy it under a caller on another thread.
+  std::mutex readyMutex_;
+  std::function<void()> onReady_;
+};
+
+// The DataRequested delegate serving `session`; raises on failure.
+ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(std::shared_ptr<ShareSession> session);
+
+// The TargetApplicationChosen delegate, keeping the chosen application's name in the session.
+ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareSession> session);
 
 // The last component of a path, "\" and "/" both separating; empty when the path ends in a
 // separator or is only a root (drive, device or network prefix).
@@ -115,5 +178,13 @@ std::wstring_view FileNameComponent(std::wstring_view path) noexcept;
 
 // The sheet's title when the host gave none: the file's name for one file, "N files" for more.
 std::wstring DefaultSheetTitle(const std::vector<std::wstring>& paths);
+
+// The sheet's title, never empty: the host's; else DefaultSheetTitle when there are files; else
+// the web link's host as the platform's Uri reads it (no port); else the text's first line that
+// holds more than blanks, trimmed and cut to SheetTitleFromTextLength units, never inside a
+// surrogate pair; else "Shared text".
+inline constexpr std::size_t SheetTitleFromTextLength = 64;
+std::wstring SheetTitle(const std::wstring& title, const std::vector<std::wstring>& paths,
+                        abi::IUriRuntimeClass* webLink, std::wstring_view text);
 
 }  // namespace quibshare

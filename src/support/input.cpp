@@ -44,7 +44,32 @@ enum Misuse : std::size_t {
   BadUrl,
   BadAnchor,
   TooManyFiles,
+  NothingToShare,
   MisuseKinds
+};
+
+// The first reason of each kind; the earliest kind is the one reported.
+class Misuses {
+ public:
+  void Note(Misuse kind, std::wstring reason) {
+    if (!reasons_[kind]) reasons_[kind] = std::move(reason);
+  }
+  const std::wstring* First() const {
+    for (const std::optional<std::wstring>& reason : reasons_) {
+      if (reason) return &*reason;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::array<std::optional<std::wstring>, MisuseKinds> reasons_;
+};
+
+// One entry of the line as read: an option of ours with its value, or an entry that is none.
+struct OptionUse {
+  const std::wstring* entry;
+  const Option* option;       // nullptr: not an option name
+  const std::wstring* value;  // nullptr for --wait, an unknown entry, or a value missing at the end
 };
 
 void SetFailure(std::wstring* failureText, std::wstring_view reason) {
@@ -134,12 +159,38 @@ std::optional<Anchor> ParseAnchor(std::wstring_view text) {
   return Anchor{numbers[0], numbers[1], numbers[2], numbers[3]};
 }
 
+bool IsDriveLetter(wchar_t unit) { return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z'); }
+
+bool StartsWithDrive(std::wstring_view path) {
+  return path.size() >= 2 && IsDriveLetter(path[0]) && path[1] == L':';
+}
+
+// What GetFullPathNameW makes of CON, NUL or COM1 is "\\.\CON": the device namespace, as is
+// "\\?\" before anything but a drive or "UNC\". Told from the form alone, since opening such a
+// path could reach a device or connect to a pipe.
+bool IsDevicePath(std::wstring_view path) {
+  if (path.starts_with(LR"(\\.\)")) return true;
+  if (!path.starts_with(LR"(\\?\)")) return false;
+  const std::wstring_view rest = path.substr(4);
+  return !StartsWithDrive(rest) && !StartsWithIgnoringAsciiCase(rest, LR"(unc\)");
+}
+
+// A colon after the drive names a stream of the file ("a.txt:s", "a.txt::$DATA").
+bool HasNamedStream(std::wstring_view path) {
+  std::size_t driveEnd = 0;
+  if (path.starts_with(LR"(\\?\)")) driveEnd = 4;
+  if (StartsWithDrive(path.substr(driveEnd))) driveEnd += 2;
+  return path.find(L':', driveEnd) != std::wstring_view::npos;
+}
+
 // The reason the file cannot be shared, or nullptr with *path set to its full path.
-const wchar_t* CheckFile(const std::wstring& file, std::wstring* path) {
+const wchar_t* CheckFile(const std::wstring& file, std::wstring* path, ReadFileAttributes readAttributes) {
   if (file.empty()) return L"input path cannot be empty";
   std::optional<std::wstring> normalized = NormalizeInputPath(file);
   if (!normalized) return L"input path cannot be normalized";
-  const DWORD attributes = GetFileAttributesW(normalized->c_str());
+  if (IsDevicePath(*normalized)) return L"input must be a regular file, not a device";
+  if (HasNamedStream(*normalized)) return L"input must be a regular file, not a named stream";
+  const DWORD attributes = readAttributes(normalized->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return L"input file does not exist or is inaccessible";
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return L"input must be a regular file, not a directory";
@@ -148,77 +199,91 @@ const wchar_t* CheckFile(const std::wstring& file, std::wstring* path) {
   return nullptr;
 }
 
-}  // namespace
-
-std::optional<ShareRequest> ParseRequest(const ArgumentList& arguments, std::wstring* failureText) {
-  if (arguments.size() < 3 || arguments[1] != L"--input") {
-    SetFailure(failureText, arguments.size() != 3 ? CountReason : FlagReason);
-    return std::nullopt;
-  }
-  // The two-argument form takes any path, and a longer line without a single option name after
-  // it keeps that form's text: hosts written for it see no change.
-  ShareRequest request;
-  if (arguments.size() == 3) {
-    request.files.push_back(arguments[2]);
-    return request;
-  }
-  if (std::none_of(arguments.begin() + 3, arguments.end(),
-                   [](const std::wstring& entry) { return FindOption(entry) != nullptr; })) {
-    SetFailure(failureText, CountReason);
-    return std::nullopt;
-  }
-
-  std::array<std::optional<std::wstring>, MisuseKinds> misuses;
-  const auto note = [&misuses](Misuse kind, std::wstring reason) {
-    if (!misuses[kind]) misuses[kind] = std::move(reason);
-  };
-  std::array<bool, std::size(Options)> given{};
+// Whatever follows a valued option is its value, even when it looks like an option.
+std::vector<OptionUse> ReadOptions(const ArgumentList& arguments) {
+  std::vector<OptionUse> uses;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::wstring& entry = arguments[i];
-    const Option* const option = FindOption(entry);
-    if (option == nullptr) {
-      note(UnknownOption, L"unknown option " + Printable(entry));
+    OptionUse use{&arguments[i], FindOption(arguments[i]), nullptr};
+    const bool valued = use.option != nullptr && use.option->name != L"--wait";
+    if (valued && i + 1 < arguments.size()) use.value = &arguments[++i];
+    uses.push_back(use);
+  }
+  return uses;
+}
+
+// A text option's value, or the anchor's.
+void ReadValue(const OptionUse& use, ShareRequest& request, Misuses& misuses) {
+  const std::wstring& entry = *use.entry;
+  const std::wstring& value = *use.value;
+  if (value.empty()) {
+    misuses.Note(EmptyValue, entry + L" cannot be empty");
+  } else if (use.option->name == L"--anchor") {
+    request.anchor = ParseAnchor(value);
+    if (!request.anchor) misuses.Note(BadAnchor, AnchorReason);
+  } else if (value.size() > use.option->maxLength) {
+    misuses.Note(TooLong, entry + L" is longer than " + std::to_wstring(use.option->maxLength) + L" characters");
+  } else {
+    if (use.option->name == L"--url" && !IsHttpUrl(value)) misuses.Note(BadUrl, UrlReason);
+    request.*use.option->text = value;
+  }
+}
+
+ShareRequest ReadRequest(const std::vector<OptionUse>& uses, Misuses& misuses) {
+  ShareRequest request;
+  std::array<bool, std::size(Options)> given{};
+  for (const OptionUse& use : uses) {
+    if (use.option == nullptr) {
+      misuses.Note(UnknownOption, L"unknown option " + Printable(*use.entry));
       continue;
     }
-    const bool repeated = std::exchange(given[static_cast<std::size_t>(option - Options)], true);
-    if (option->name == L"--wait") {
-      if (repeated) note(GivenTwice, entry + L" is given more than once");
+    const bool repeated = std::exchange(given[static_cast<std::size_t>(use.option - Options)], true);
+    const bool repeatable = use.option->name == L"--input";
+    if (repeated && !repeatable) misuses.Note(GivenTwice, *use.entry + L" is given more than once");
+    if (use.option->name == L"--wait") {
       request.wait = true;
-      continue;
-    }
-    if (i + 1 == arguments.size()) {
-      note(MissingValue, entry + L" needs a value");
-      break;
-    }
-    // Whatever follows is the value, even when it looks like an option.
-    const std::wstring& value = arguments[++i];
-    if (option->name == L"--input") {
-      request.files.push_back(value);
-      continue;
-    }
-    if (repeated) {
-      note(GivenTwice, entry + L" is given more than once");
-    } else if (value.empty()) {
-      note(EmptyValue, entry + L" cannot be empty");
-    } else if (option->name == L"--anchor") {
-      request.anchor = ParseAnchor(value);
-      if (!request.anchor) note(BadAnchor, AnchorReason);
-    } else if (value.size() > option->maxLength) {
-      note(TooLong,
-           entry + L" is longer than " + std::to_wstring(option->maxLength) + L" characters");
-    } else {
-      if (option->name == L"--url" && !IsHttpUrl(value)) note(BadUrl, UrlReason);
-      request.*option->text = value;
+    } else if (use.value == nullptr) {
+      misuses.Note(MissingValue, *use.entry + L" needs a value");
+    } else if (repeatable) {
+      request.files.push_back(*use.value);
+    } else if (!repeated) {
+      ReadValue(use, request, misuses);
     }
   }
   if (request.files.size() > MaxFiles) {
-    note(TooManyFiles, L"at most " + std::to_wstring(MaxFiles) + L" files can be shared at once");
+    misuses.Note(TooManyFiles, L"at most " + std::to_wstring(MaxFiles) + L" files can be shared at once");
   }
-  for (const std::optional<std::wstring>& reason : misuses) {
-    if (reason) {
-      SetFailure(failureText, *reason);
+  if (request.files.empty() && request.text.empty() && request.url.empty()) {
+    misuses.Note(NothingToShare, L"nothing to share: give --input, --text or --url");
+  }
+  return request;
+}
+
+}  // namespace
+
+std::optional<ShareRequest> ParseRequest(const ArgumentList& arguments, std::wstring* failureText) {
+  // Lines a host of the two-argument form could write keep that form's texts: fewer than two
+  // arguments, a first one that is no option, or one path followed by no option at all. The
+  // two-argument form takes any path.
+  const std::size_t given = arguments.empty() ? 0 : arguments.size() - 1;
+  const auto isOption = [](const std::wstring& entry) { return FindOption(entry) != nullptr; };
+  if (given < 2 || !isOption(arguments[1])) {
+    SetFailure(failureText, given == 2 ? FlagReason : CountReason);
+    return std::nullopt;
+  }
+  if (arguments[1] == L"--input" && std::none_of(arguments.begin() + 3, arguments.end(), isOption)) {
+    if (given != 2) {
+      SetFailure(failureText, CountReason);
       return std::nullopt;
     }
+    ShareRequest request;
+    request.files.push_back(arguments[2]);
+    return request;
+  }
+  Misuses misuses;
+  ShareRequest request = ReadRequest(ReadOptions(arguments), misuses);
+  if (const std::wstring* reason = misuses.First()) {
+    SetFailure(failureText, *reason);
+    return std::nullopt;
   }
   return request;
 }
@@ -261,20 +326,33 @@ std::optional<std::wstring> NormalizeInputPath(const std::wstring& path) {
   }
 }
 
-ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText) {
-  std::optional<ShareRequest> request = ParseRequest(arguments, failureText);
-  if (!request) return {};
-  const std::vector<std::wstring>& files = request->files;
-  std::vector<std::wstring> paths;
+std::optional<std::wstring> CheckFiles(const ShareRequest& request, std::vector<std::wstring>& paths,
+                                       ReadFileAttributes readAttributes) {
+  const std::vector<std::wstring>& files = request.files;
+  paths.clear();
   for (std::size_t i = 0; i < files.size(); ++i) {
     std::wstring path;
-    if (const wchar_t* const reason = CheckFile(files[i], &path)) {
+    if (const wchar_t* const reason = CheckFile(files[i], &path, readAttributes)) {
       std::wstring text = reason;
       if (files.size() > 1) text += L" (input " + std::to_wstring(i + 1) + L")";
-      SetFailure(failureText, text);
-      return {};
+      std::wstring failureText;
+      SetFailure(&failureText, text);
+      paths.clear();
+      return failureText;
     }
     paths.push_back(std::move(path));
+  }
+  return std::nullopt;
+}
+
+ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText,
+                             ReadFileAttributes readAttributes) {
+  std::optional<ShareRequest> request = ParseRequest(arguments, failureText);
+  if (!request) return {};
+  std::vector<std::wstring> paths;
+  if (std::optional<std::wstring> failure = CheckFiles(*request, paths, readAttributes)) {
+    if (failureText != nullptr) *failureText = std::move(*failure);
+    return {};
   }
   return {true, std::move(*request), std::move(paths)};
 }

@@ -3,6 +3,8 @@
 // command line.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -36,7 +38,7 @@ struct Anchor {
 
 // What the host asked for. An empty title, text or url means the option was not given.
 struct ShareRequest {
-  std::vector<std::wstring> files;  // as written on the command line; at least one
+  std::vector<std::wstring> files;  // as written on the command line; none for a text or a link alone
   std::wstring title;
   std::wstring text;
   std::wstring url;
@@ -45,11 +47,11 @@ struct ShareRequest {
   bool operator==(const ShareRequest&) const = default;
 };
 
-// The form of a host's command line (entry 0 the program): `--input <path>` first, then more
-// `--input`s, `--title`, `--text`, `--url`, `--anchor` and `--wait` in any order. The files are
-// not looked at. On misuse returns nothing and sets *failureText (when given) to the prefix and
-// the reason. A line with one `--input` and none of the other options keeps the two-argument
-// form's texts ("expected exactly --input <path>", "expected --input flag").
+// The form of a host's command line (entry 0 the program): `--input <path>` (repeatable),
+// `--title`, `--text`, `--url`, `--anchor` and `--wait` in any order, with at least one of
+// `--input`, `--text` and `--url`. The files are not looked at. On misuse returns nothing and sets
+// *failureText (when given) to the prefix and the reason. Lines a host of the two-argument form
+// could write keep that form's texts ("expected exactly --input <path>", "expected --input flag").
 std::optional<ShareRequest> ParseRequest(const ArgumentList& arguments, std::wstring* failureText);
 
 // The entries after the program that ParseRequest reads back as `request`: every option quoted
@@ -62,9 +64,19 @@ struct ValidatedInput {
   std::vector<std::wstring> paths;  // fully qualified, one per file; empty unless valid
 };
 
-// ParseRequest, then each file in order: not empty, normalisable, existing, not a directory.
-// With several files the reason of a rejected one ends in " (input N)", N counted from 1.
-ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText);
+// GetFileAttributesW's shape, so that a test can stand in for a slow or failing file system.
+using ReadFileAttributes = DWORD(WINAPI*)(LPCWSTR path);
+
+// Each file of `request` in order: not empty, normalisable, neither a device nor a named stream
+// (told from the path's form alone, before anything is opened), existing, not a directory. Fills
+// `paths` with the fully qualified paths, or returns the failure text. With several files the
+// reason of a rejected one ends in " (input N)", N counted from 1.
+std::optional<std::wstring> CheckFiles(const ShareRequest& request, std::vector<std::wstring>& paths,
+                                       ReadFileAttributes readAttributes = GetFileAttributesW);
+
+// ParseRequest, then CheckFiles.
+ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText,
+                             ReadFileAttributes readAttributes = GetFileAttributesW);
 
 // The failure text of ValidateInput, or nothing when the input is valid.
 std::optional<std::wstring> CheckInput(const ArgumentList& arguments);

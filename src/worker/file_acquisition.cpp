@@ -32,11 +32,21 @@ class Operations {
     running_.push_back(true);
   }
 
-  // Reads the status of those not yet seen finished; true while any still runs.
+  // Reads the status of those not yet seen finished; true while any still runs. When a read
+  // fails, the others still running are cancelled before the failure is raised: that one's
+  // state is unknown, theirs is not.
   bool AnyRunning() {
     bool any = false;
     for (std::size_t i = 0; i < operations_.size(); ++i) {
-      if (running_[i]) running_[i] = ReadStatus(operations_[i]) == abi::AsyncStatus::Started;
+      if (running_[i]) {
+        try {
+          running_[i] = ReadStatus(operations_[i]) == abi::AsyncStatus::Started;
+        } catch (...) {
+          running_[i] = false;
+          CancelRunning();
+          throw;
+        }
+      }
       any = any || running_[i];
     }
     return any;

@@ -15,7 +15,7 @@ namespace quibshare {
 
 // What one share gives the sheet.
 struct ShareContent {
-  std::vector<std::wstring> paths;  // fully qualified, at least one, in the host's order
+  std::vector<std::wstring> paths;  // fully qualified, in the host's order; none: a text or link alone
   std::wstring title;               // empty: the default title
   std::wstring text;                // empty: none
   std::wstring url;                 // empty: none
@@ -41,7 +41,7 @@ struct ShareResult {
 class ISharePlatform {
  public:
   // Shares `content` once. Takes `onReady` over and destroys it before returning, on every path;
-  // calls it each time the share sheet has been given the files.
+  // calls it each time the share sheet has been given the data.
   virtual ShareResult ShareFile(const ShareContent& content, std::function<void()> onReady) = 0;
   virtual ~ISharePlatform() = default;
 };

@@ -1,11 +1,10 @@
 // The Windows share sheet behind ISharePlatform: apartment, owner window, DataTransferManager,
-// the files, and the two waits. Main thread of the worker.
+// the payload, the share session, and the two waits. Main thread of the worker.
 #include "worker/windows_share_platform.h"
 
 #include <roapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -48,25 +47,6 @@ class ApartmentScope {
   HRESULT result_;
 };
 
-// A subscription to one of the manager's events (DataRequested, TargetApplicationChosen):
-// removed first on every way out of ShareFile, before the share state its handler refers to.
-class ManagerSubscription {
- public:
-  using Remove = HRESULT (STDMETHODCALLTYPE abi::IDataTransferManager::*)(EventRegistrationToken);
-  ManagerSubscription(ComPtr<abi::IDataTransferManager> manager, Remove remove, EventRegistrationToken token)
-      : manager_(std::move(manager)), remove_(remove), token_(token) {}
-  ManagerSubscription(const ManagerSubscription&) = delete;
-  ManagerSubscription& operator=(const ManagerSubscription&) = delete;
-  ~ManagerSubscription() {
-    if (manager_) (manager_.Get()->*remove_)(token_);
-  }
-
- private:
-  ComPtr<abi::IDataTransferManager> manager_;
-  Remove remove_;
-  EventRegistrationToken token_{};
-};
-
 // Where the owner window goes: the centre of the host's rectangle, so that the sheet opens over
 // the host and on its monitor; without one, the primary screen's corner.
 POINT OwnerWindowPosition(const std::optional<Anchor>& anchor) {
@@ -93,28 +73,76 @@ UniqueWindow CreateOwnerWindow(const std::optional<Anchor>& anchor) {
   return window;
 }
 
-ComPtr<abi::IDataTransferManagerInterop> GetShareInterop() {
-  try {
-    return GetActivationFactory<abi::IDataTransferManagerInterop>(DataTransferManagerClass);
-  } catch (const HResultError&) {
-    return nullptr;
+// The share service for the owner window: its interop interface and the window's manager.
+struct ShareService {
+  ComPtr<abi::IDataTransferManagerInterop> interop;
+  ComPtr<abi::IDataTransferManager> manager;
+};
+
+HRESULT FindShareService(HWND window, ShareService& service) {
+  if (FAILED(GetActivationFactory(DataTransferManagerClass, abi::IDataTransferManagerInterop::Iid,
+                                  service.interop.PutVoid()))) {
+    return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
   }
+  const HRESULT got = service.interop->GetForWindow(window, abi::IDataTransferManager::Iid, service.manager.PutVoid());
+  if (FAILED(got)) return got;
+  // A manager reported but not given would otherwise pass for a share that happened.
+  return service.manager ? S_OK : E_FAIL;
 }
 
-// The factory of the platform's Uri class, which the web link must be; raises when it has none.
-ComPtr<abi::IUriRuntimeClassFactory> GetUriFactory() {
-  return GetActivationFactory<abi::IUriRuntimeClassFactory>(UriClass);
+// What the sheet will be given: the web link made before Show (a link the platform will not
+// take is the host's mistake, told as such), the files when there are any (nothing about
+// files runs without them), and the title. Nothing when it is all there.
+std::optional<ShareResult> PreparePayload(const ShareContent& content, ShareSession::Payload& payload) {
+  try {
+    if (!content.url.empty()) {
+      const HRESULT made = GetActivationFactory<abi::IUriRuntimeClassFactory>(UriClass)->CreateUri(
+          MakeHString(content.url).Get(), payload.webLink.Put());
+      if (FAILED(made) || !payload.webLink) return ShareResult::WebLinkRejected(FAILED(made) ? made : E_POINTER);
+    }
+    if (!content.paths.empty()) payload.storageFiles = AcquireStorageFiles(content.paths);
+    for (const ComPtr<abi::IStorageFile>& file : payload.storageFiles) {
+      if (!file) return ShareResult::PlatformFailed(E_FAIL);
+    }
+    payload.title = SheetTitle(content.title, content.paths, payload.webLink.Get(), content.text);
+    payload.text = content.text;
+  } catch (const HResultError& error) {
+    return ShareResult::PlatformFailed(error.Code());
+  }
+  return std::nullopt;
+}
+
+// Closes the session on every way out of ShareFile: the platform may hold its handlers longer.
+class OpenSession {
+ public:
+  explicit OpenSession(std::shared_ptr<ShareSession> session) : session_(std::move(session)) {}
+  OpenSession(const OpenSession&) = delete;
+  OpenSession& operator=(const OpenSession&) = delete;
+  ~OpenSession() { session_->Close(); }
+  ShareSession* operator->() const { return session_.get(); }
+  ShareSession& operator*() const { return *session_; }
+
+ private:
+  std::shared_ptr<ShareSession> session_;
+};
+
+// The sheet may ask for the data inside Show and Show still fail afterwards: the sheet then
+// has the files, and the share goes on.
+std::optional<ShareResult> ShowSheet(const ShareService& service, HWND window, const ShareSession& session) {
+  const HRESULT shown = service.interop->ShowShareUIForWindow(window);
+  if (SUCCEEDED(shown) || session.DataRequested()) return std::nullopt;
+  const HRESULT failure = session.HandlerFailure();
+  return FAILED(failure) ? ShareResult::DataRequestFailed(failure) : ShareResult::PlatformFailed(shown);
 }
 
 // Until the sheet has the files (nothing to report), a request failed, or the deadline passed.
 // A request served counts even when another failed: once the sheet has the files, it has them.
 // WM_QUIT is dispatched like any message here: only the end of the share may stop on it.
-std::optional<ShareResult> AwaitDataRequest(const std::atomic<bool>& dataRequested,
-                                            const std::atomic<HRESULT>& handlerFailure) {
+std::optional<ShareResult> AwaitDataRequest(const ShareSession& session) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    if (dataRequested.load()) return std::nullopt;
-    if (const HRESULT failure = handlerFailure.load(); FAILED(failure)) return ShareResult::DataRequestFailed(failure);
+    if (session.DataRequested()) return std::nullopt;
+    if (const HRESULT failure = session.HandlerFailure(); FAILED(failure)) return ShareResult::DataRequestFailed(failure);
     if (std::chrono::steady_clock::now() - start > DataRequestDeadline) return ShareResult::PlatformFailed(ShareTimeoutCode);
     WaitForMessages(AwaitRequestPollMs);
     DrainMessages(false);
@@ -137,78 +165,19 @@ ShareResult WindowsSharePlatform::ShareFile(const ShareContent& content, std::fu
   const auto failed = ShareResult::PlatformFailed;
   const ApartmentScope apartment;
   if (FAILED(apartment.Result()) && apartment.Result() != RPC_E_CHANGED_MODE) return failed(apartment.Result());
-
   const UniqueWindow window = CreateOwnerWindow(content.anchor);
   if (!window) return failed(HResultFromWin32(GetLastError()));
+  ShareService service;
+  if (const HRESULT found = FindShareService(window.Get(), service); FAILED(found)) return failed(found);
+  ShareSession::Payload payload;
+  if (std::optional<ShareResult> refused = PreparePayload(content, payload)) return *refused;
 
-  const ComPtr<abi::IDataTransferManagerInterop> interop = GetShareInterop();
-  if (!interop) return failed(HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
-  ComPtr<abi::IDataTransferManager> manager;
-  const HRESULT got = interop->GetForWindow(window.Get(), abi::IDataTransferManager::Iid, manager.PutVoid());
-  if (FAILED(got)) return failed(got);
-  // A manager reported but not given would otherwise pass for a share that happened.
-  if (!manager) return failed(E_FAIL);
-
-  // Made before Show: a link the platform will not take is the host's mistake, told as such.
-  ComPtr<abi::IUriRuntimeClass> webLink;
-  if (!content.url.empty()) {
-    HRESULT made = S_OK;
-    try {
-      made = GetUriFactory()->CreateUri(MakeHString(content.url).Get(), webLink.Put());
-    } catch (const HResultError& error) {
-      return failed(error.Code());
-    }
-    if (FAILED(made) || !webLink) return ShareResult::WebLinkRejected(FAILED(made) ? made : E_POINTER);
-  }
-
-  std::vector<ComPtr<abi::IStorageFile>> storageFiles;
-  try {
-    storageFiles = AcquireStorageFiles(content.paths);
-  } catch (const HResultError& error) {
-    return failed(error.Code());
-  }
-  for (const ComPtr<abi::IStorageFile>& file : storageFiles) {
-    if (!file) return failed(E_FAIL);
-  }
-
-  // Declared in the order that makes destruction follow the required clean-up.
-  const std::wstring title = content.title.empty() ? DefaultSheetTitle(content.paths) : content.title;
-  const auto shareEnd = std::make_shared<ShareEndState>();
-  std::atomic<bool> dataRequested{false};
-  std::atomic<HRESULT> handlerFailure{S_OK};
-  ComPtr<abi::IDataPackage> dataPackage;
-  EventRegistration shareCompletedRegistration;
-  EventRegistration shareCanceledRegistration;
-  const DataRequestBinding binding{title,          content.text,  webLink,
-                                   storageFiles,   dataPackage,   shareCompletedRegistration,
-                                   shareEnd,       shareCanceledRegistration,
-                                   dataRequested,  handlerFailure, onReady};
-  std::optional<ManagerSubscription> dataRequestedRegistration;
-  std::optional<ManagerSubscription> targetChosenRegistration;
-  try {
-    const ComPtr<abi::IDataRequestedHandler> handler = MakeDataRequestHandler(binding);
-    EventRegistrationToken token{};
-    ThrowIfFailed(manager->add_DataRequested(handler.Get(), &token));
-    dataRequestedRegistration.emplace(manager, &abi::IDataTransferManager::remove_DataRequested, token);
-    // Only tells the outcome which app was chosen: a sheet that will not say shares all the same.
-    const ComPtr<abi::ITargetApplicationChosenHandler> chosen = MakeTargetChosenHandler(shareEnd);
-    if (SUCCEEDED(manager->add_TargetApplicationChosen(chosen.Get(), &token))) {
-      targetChosenRegistration.emplace(manager, &abi::IDataTransferManager::remove_TargetApplicationChosen, token);
-    }
-  } catch (const HResultError& error) {
-    return failed(error.Code());
-  }
-
-  // The sheet may ask for the data inside Show and Show still fail afterwards: the sheet then
-  // has the files, and the share goes on.
-  const HRESULT shown = interop->ShowShareUIForWindow(window.Get());
-  if (FAILED(shown) && !dataRequested.load()) {
-    const HRESULT failure = handlerFailure.load();
-    return FAILED(failure) ? ShareResult::DataRequestFailed(failure) : failed(shown);
-  }
-  if (std::optional<ShareResult> failure = AwaitDataRequest(dataRequested, handlerFailure)) return *failure;
-  AwaitShareEnd(*shareEnd, window.Get(), sharingBound_);
-  return ShareResult::Shared(shareEnd->TakeOutcome());
+  const OpenSession session(std::make_shared<ShareSession>(std::move(payload), std::move(onReady)));
+  if (const HRESULT subscribed = session->Subscribe(service.manager); FAILED(subscribed)) return failed(subscribed);
+  if (std::optional<ShareResult> failure = ShowSheet(service, window.Get(), *session)) return *failure;
+  if (std::optional<ShareResult> failure = AwaitDataRequest(*session)) return *failure;
+  AwaitShareEnd(session->End(), window.Get(), sharingBound_);
+  return ShareResult::Shared(session->End().TakeOutcome());
 }
 
 }  // namespace quibshare

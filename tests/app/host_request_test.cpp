@@ -42,6 +42,8 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       // Nothing of the new form: the two-argument form's text, as ever.
       {{L"--input", a, L"--bogus", L"v"}, "expected exactly --input <path>"},
       {{L"--input", a, L"--bogus", L"--wait"}, "unknown option --bogus"},
+      // A host's line, whatever it ends with: only the broker's own event names make a worker.
+      {{L"--input", a, L"--wait", L"--ui-ready-event", L"x"}, "unknown option --ui-ready-event"},
       // Messages stay ASCII and on one line; a surrogate pair is one character.
       {{L"--input", a, L"--wait", L"--\x00E9t\x00E9\n"}, "unknown option --?t??"},
       {{L"--input", a, L"--wait", L"\x4E2D\xD83D\xDE00"}, "unknown option ??"},
@@ -59,6 +61,9 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       {{L"--input", a, L"--input", temp.Path() + L"\\missing.txt"},
        "input file does not exist or is inaccessible (input 2)"},
       {{L"--input", a, L"--input", temp.Path()}, "input must be a regular file, not a directory (input 2)"},
+      // What Windows would answer for, were it asked: the console, and a stream of a real file.
+      {{L"--input", L"CON", L"--wait"}, "input must be a regular file, not a device"},
+      {{L"--input", a + L":s", L"--wait"}, "input must be a regular file, not a named stream"},
   };
   for (const Case& c : cases) {
     const ProcessResult result = Share(test::QuibSharePath(), c.arguments);
@@ -130,6 +135,35 @@ TEST(HostRequest, SeveralFilesATitleATextAndALinkReachTheSheetAsGiven) {
     EXPECT_EQ(Share(exe, arguments, &sim).exitCode, 0u);
     EXPECT_EQ(sim.Record(L"title"), std::vector<std::wstring>{title});
   }
+}
+
+// A link or a text alone, the options in any order: the sheet gets them and no file at all, and
+// nothing about files runs.
+TEST(HostRequest, ALinkOrATextAloneReachesTheSheetWithoutAFile) {
+  test::SimSession sim;
+  const std::wstring exe = sim.InstallQuibShare();
+  const auto nothingAboutFiles = [&sim] {
+    EXPECT_EQ(sim.Record(L"SetStorageItems"), std::vector<std::wstring>{});
+    for (const std::wstring& factory : sim.Record(L"factory")) EXPECT_EQ(factory.find(L"Storage"), std::wstring::npos) << factory;
+    EXPECT_EQ(sim.Record(L"unexpected"), std::vector<std::wstring>{});
+  };
+  const ProcessResult link = Share(exe, {L"--wait", L"--url", L"https://example.com/a"}, &sim);
+  EXPECT_EQ(link.exitCode, 0u);
+  EXPECT_EQ(link.standardOutput, "{\"outcome\":\"completed\"}\r\n");
+  EXPECT_EQ(link.standardError, "");
+  EXPECT_EQ(sim.Record(L"title"), std::vector<std::wstring>{L"title 1 example.com"});
+  EXPECT_EQ(sim.Record(L"weblink"), std::vector<std::wstring>{L"weblink 1 https://example.com/a"});
+  EXPECT_EQ(sim.Record(L"text"), std::vector<std::wstring>{});
+  nothingAboutFiles();
+
+  sim.ClearRecord();
+  const ProcessResult text = Share(exe, {L"--anchor", L"0,0,10,10", L"--text", L"  \n  Meet at noon  ", L"--wait"}, &sim);
+  EXPECT_EQ(text.exitCode, 0u);
+  EXPECT_EQ(text.standardOutput, "{\"outcome\":\"completed\"}\r\n");
+  EXPECT_EQ(text.standardError, "");
+  EXPECT_EQ(sim.Record(L"title"), std::vector<std::wstring>{L"title 1 Meet at noon"});
+  EXPECT_EQ(sim.Record(L"weblink"), std::vector<std::wstring>{});
+  nothingAboutFiles();
 }
 
 // With --wait the host hears when the share has ended, and how; without it, at the handover and

@@ -58,6 +58,9 @@ TEST(HostContract, RejectsBadInputWithCodeTwoAndOneLine) {
       // Five entries, but not the worker's option: the broker rejects the count.
       {{L"--input", file, L"--UI-READY-EVENT", L"Local\\x"}, count},
       {{L"--input", file, L"--ui-ready-event=Local\\x"}, count},
+      // The options alone: still the two-argument form's text, or nothing left to share.
+      {{L"--wait"}, count},
+      {{L"--title", L"T", L"--wait"}, "Sharing could not start: nothing to share: give --input, --text or --url\r\n"},
   };
   for (const Case& c : cases) {
     const ProcessResult result = RunQuibShare(c.arguments);

@@ -1,6 +1,7 @@
 // Quoting of the worker's command line, checked against the system's own splitter.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 #include "app/broker.h"
 #include "app/roles.h"
+#include "handoff/handoff_channel.h"
 
 namespace quibshare {
 namespace {
@@ -72,6 +74,18 @@ TEST(BuildWorkerCommandLine, QuotesEverythingButTheWorkerOption) {
   }
 }
 
+// A name as the broker makes it, from a GUID the generator draws.
+std::wstring EventName(std::mt19937& random) {
+  GUID guid{};
+  guid.Data1 = static_cast<unsigned long>(random());
+  guid.Data2 = static_cast<unsigned short>(random());
+  guid.Data3 = static_cast<unsigned short>(random());
+  for (unsigned char& byte : guid.Data4) byte = static_cast<unsigned char>(random());
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return MakeHandoffEventName(text);
+}
+
 unsigned SeedFromEnvironment() {
   if (const char* text = std::getenv("QUIBSHARE_QUOTING_SEED")) return std::strtoul(text, nullptr, 10);
   return std::random_device{}();
@@ -101,13 +115,15 @@ TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   long mismatches = 0;
   for (long n = 0; n < cases; ++n) {
     ShareRequest request;
-    for (int i = pick(1, 4); i > 0; --i) request.files.push_back(randomText(0));
+    for (int i = pick(0, 4); i > 0; --i) request.files.push_back(randomText(0));
     if (pick(0, 1)) request.title = randomText(1);
     if (pick(0, 1)) request.text = randomText(1);
-    if (pick(0, 1)) request.url = L"https://example.com/" + std::to_wstring(pick(0, 1000));
+    if (pick(0, 1) || (request.files.empty() && request.text.empty())) {
+      request.url = L"https://example.com/" + std::to_wstring(pick(0, 1000));
+    }
     if (pick(0, 1)) request.anchor = Anchor{pick(-5000, 5000), pick(-5000, 5000), pick(1, 5000), pick(1, 5000)};
     request.wait = pick(0, 1) == 1;
-    const std::wstring eventName = randomText(0);
+    const std::wstring eventName = EventName(random);
 
     const ArgumentList split = Split(BuildWorkerCommandLine(modulePath, request, eventName));
     const bool worker = IsWorkerInvocation(split) && split.back() == eventName;
@@ -120,39 +136,47 @@ TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   EXPECT_EQ(mismatches, 0) << "seed " << seed;
 }
 
-TEST(IsWorkerInvocation, NeedsFiveEntriesAndTheExactOption) {
-  const ArgumentList worker{L"q.exe", L"--input", L"p", L"--ui-ready-event", L"name"};
-  EXPECT_TRUE(IsWorkerInvocation(worker));
-  ArgumentList upper = worker;
-  upper[3] = L"--UI-READY-EVENT";
-  EXPECT_FALSE(IsWorkerInvocation(upper));
-  ArgumentList prefix = worker;
-  prefix[3] = L"--ui-ready-event-x";
-  EXPECT_FALSE(IsWorkerInvocation(prefix));
-  EXPECT_FALSE(IsWorkerInvocation({L"q.exe", L"--input", L"p", L"--ui-ready-event=name"}));
-  ArgumentList six = worker;
-  six.push_back(L"extra");
-  EXPECT_FALSE(IsWorkerInvocation(six));
-  // Entries 1, 2 and 4 of a five-entry line are the worker's own business.
-  EXPECT_TRUE(IsWorkerInvocation({L"", L"", L"", L"--ui-ready-event", L""}));
-}
+constexpr wchar_t Name[] = L"Local\\QuibPluginUi-{0123ABCD-4567-89EF-0A1B-2C3D4E5F6789}";
 
-// A longer line is a worker's only when what comes before the option reads as a request: a host
-// can write the option only as a value, and never takes the worker's role that way.
-TEST(IsWorkerInvocation, NeverTakesAHostsLineForAWorkers) {
+TEST(IsWorkerInvocation, TheMarkerIsTheExactOptionAndABrokersEventName) {
   struct Case {
-    ArgumentList arguments;
+    std::wstring option;
+    std::wstring name;
     bool worker;
   };
   const Case cases[] = {
-      {{L"q.exe", L"--input", L"a", L"--title", L"--ui-ready-event", L"--wait"}, false},
-      {{L"q.exe", L"--input", L"a", L"--input", L"--ui-ready-event", L"--wait"}, false},
-      {{L"q.exe", L"--input", L"a", L"--bogus", L"--ui-ready-event", L"name"}, false},
-      {{L"q.exe", L"--input", L"a", L"--wait", L"--ui-ready-event", L"name"}, true},
-      {{L"q.exe", L"--input", L"a", L"--title", L"t", L"--ui-ready-event", L"name"}, true},
-      {{L"q.exe", L"--input", L"a", L"--input", L"b", L"--ui-ready-event", L"--wait"}, true},
+      {L"--ui-ready-event", Name, true},
+      {L"--UI-READY-EVENT", Name, false},
+      {L"--ui-ready-event-x", Name, false},
+      {L"--ui-ready-event", L"name", false},
+      {L"--ui-ready-event", L"", false},
+      {L"--ui-ready-event", L"Local\\QuibPluginUi-{0123abcd-4567-89EF-0A1B-2C3D4E5F6789}", false},
+      {L"--ui-ready-event", L"Local\\QuibPluginUi-0123ABCD-4567-89EF-0A1B-2C3D4E5F6789", false},
+      {L"--ui-ready-event", L"Local\\QuibPluginUi-{0123ABCD-4567-89EF-0A1B-2C3D4E5F67890}", false},
+      {L"--ui-ready-event", L"Local\\QuibPluginUi-{0123ABCD-4567-89EF-0A1B_2C3D4E5F6789}", false},
+      {L"--ui-ready-event", L"Global\\QuibPluginUi-{0123ABCD-4567-89EF-0A1B-2C3D4E5F6789}", false},
+      {L"--ui-ready-event", std::wstring(Name) + L" ", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsWorkerInvocation(c.arguments), c.worker) << c.arguments.size();
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsWorkerInvocation({L"q.exe", L"--input", L"p", c.option, c.name}), c.worker) << c.option << c.name;
+  }
+  EXPECT_FALSE(IsWorkerInvocation({L"q.exe", L"--input", L"p", std::wstring(L"--ui-ready-event=") + Name}));
+  EXPECT_FALSE(IsWorkerInvocation({L"q.exe", L"--input", L"p", L"--ui-ready-event", Name, L"--wait"}));
+  // The request before the marker is the worker's own business: it parses it once, as a host's.
+  EXPECT_TRUE(IsWorkerInvocation({L"", L"", L"", L"--ui-ready-event", Name}));
+}
+
+// A host can write the option only as a value or as an unknown option, and never takes the
+// worker's role that way: only the broker's own names make a worker.
+TEST(IsWorkerInvocation, NeverTakesAHostsLineForAWorkers) {
+  const ArgumentList hosts[] = {
+      {L"q.exe", L"--input", L"a.txt", L"--wait", L"--ui-ready-event", L"x"},
+      {L"q.exe", L"--input", L"a", L"--title", L"--ui-ready-event", L"--wait"},
+      {L"q.exe", L"--input", L"a", L"--input", L"--ui-ready-event", L"--wait"},
+      {L"q.exe", L"--input", L"a", L"--bogus", L"--ui-ready-event", L"name"},
+      {L"q.exe", L"--input", L"a", L"--ui-ready-event", L"{0123ABCD-4567-89EF-0A1B-2C3D4E5F6789}"},
+  };
+  for (const ArgumentList& arguments : hosts) EXPECT_FALSE(IsWorkerInvocation(arguments)) << arguments.size();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ struct ProcessResult {
   std::string standardOutput;  // likewise
   bool timedOut = false;       // the process was killed at the time limit
   DWORD tookMs = 0;            // from the start to the end of the process
+  bool startFailed = false;    // CreateProcessW failed twice; exitCode is then 0xFFFFFFFF
 };
 
 struct RunOptions {
@@ -25,7 +26,8 @@ struct RunOptions {
   std::vector<std::wstring> environment;
 };
 
-// Runs `application` with the given arguments (each quoted the way a host would quote it).
+// Runs `application` with the given arguments (each quoted the way a host would quote it). A
+// start that fails is tried once more.
 ProcessResult RunProcess(const std::wstring& application, const std::vector<std::wstring>& arguments,
                          const RunOptions& options = {});
 

@@ -34,3 +34,5 @@ async function shareReport(file: string, button: ShareAnchor): Promise<string> {
 
 void shareReport('report.pdf', { x: 10, y: 20, width: 32.5, height: 32 });
 void share('report.pdf', { title: undefined, wait: false });
+// A link alone, as navigator.share({ title, url }) would give it.
+void share([], { title: 'Docs', url: 'https://example.com/docs', wait: true });

@@ -14,6 +14,7 @@ const { test } = require('node:test');
 const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { share, QuibShareError } = quibshare;
+const { outcomeLine } = require('./outcome_lines.js');
 
 const NotAvailable =
   'Sharing is not available on this system: the Windows share interface is missing or disabled.';
@@ -67,6 +68,24 @@ function settled(promise) {
                       (error) => ({ error: { code: error.code, exitCode: error.exitCode, message: error.message } }));
 }
 const failure = (code, exitCode, message) => ({ error: { code, exitCode, message } });
+
+// The stand-in's mode that prints the shared table's row `name` (a million `[` fit no variable).
+function printing(name) {
+  const file = path.join(folder, `${name}.out`);
+  fs.writeFileSync(file, outcomeLine(name).output);
+  return `stdout-file:${file}`;
+}
+
+// What `pending` settles to, failing the test if it has not settled within `ms` of real time:
+// a share left running must fail in seconds, not at the test's own timeout.
+async function settledWithin(ms, pending, name) {
+  const timer = new AbortController();
+  const late = delay(ms, 'late', { signal: timer.signal }).catch(() => 'aborted');
+  const first = await Promise.race([pending, late]);
+  timer.abort();
+  assert.notEqual(first, 'late', `${name}: not settled within ${ms / 1000} seconds`);
+  return first;
+}
 
 function activeResources() {
   return process.getActiveResourcesInfo().sort();
@@ -191,6 +210,26 @@ test('several files with a title, text and link reach the sheet in order, and it
   });
 });
 
+test('a link or a text alone reaches the sheet with its title and no storage items', async () => {
+  const cases = [
+    [{ url: 'https://example.com/a', wait: true }, { outcome: 'canceled' },
+     [['title 1 example.com'], [], ['weblink 1 https://example.com/a']]],
+    [{ text: ' See you at noon ' }, { outcome: 'handed' }, [['title 1 See you at noon'], ['text 1  See you at noon '], []]],
+    [{ text: 'See you', title: 'Lunch' }, { outcome: 'handed' }, [['title 1 Lunch'], ['text 1 See you'], []]],
+  ];
+  await withVariables({ QUIBSHARE_SIM_END: 'cancel' }, async () => {
+    for (const [options, result, [title, text, weblink]] of cases) {
+      const how = JSON.stringify(options);
+      fs.rmSync(record, { force: true });
+      assert.deepEqual(await share([], options), result, how);
+      await waitForRecorded('remove ShareCompleted', 1);
+      assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItems')],
+                       [title, text, weblink, []], how);
+      assert.deepEqual(recorded('factory').filter((line) => line.endsWith('StorageFile')), [], how);
+    }
+  });
+});
+
 test('failures reject with their code and QuibShare\'s text', async () => {
   const before = await idleResources();
   await expectRejected(share(path.join(folder, 'missing.txt')), 'INPUT_REJECTED', 2,
@@ -222,7 +261,7 @@ test('failures reject with their code and QuibShare\'s text', async () => {
 test('QuibShare gets the arguments in order, no standard input, and standard output only to wait', async () => {
   const cases = [
     ['a b.txt', {}, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a b.txt]'],
-    [[], {}, 'stdin=char stdout=char stderr=pipe job=no args:'],
+    [[], { url: 'https://example.com/' }, 'stdin=char stdout=char stderr=pipe job=no args: [--url] [https://example.com/]'],
     [['x.txt', 'say "hi".txt', 'C:\\My Files\\'],
      { wait: true, anchor: { x: -10.5, y: 20.4, width: 300, height: 39.6 }, url: 'https://example.com/?a=1&b=2',
        text: 'two  words', title: '--wait' },
@@ -231,11 +270,25 @@ test('QuibShare gets the arguments in order, no standard input, and standard out
      '[--anchor] [-10,20,300,40] [--wait]'],
     ['a.txt', { wait: false, title: '' }, 'stdin=char stdout=char stderr=pipe job=no args: [--input] [a.txt] [--title] []'],
   ];
+  // What no command line carries, or a share of nothing, is refused before anything starts.
+  const refused = [
+    [[], {}, 'Nothing to share: give files, options.text or options.url'],
+    [[], { title: 'T', anchor: { x: 1, y: 2, width: 3, height: 4 }, wait: true },
+     'Nothing to share: give files, options.text or options.url'],
+    ['a\0b.txt', {}, 'Each file to share must be a string without NUL characters'],
+    [[], { url: 'https://example.com/\0' }, 'options.url must be a string without NUL characters'],
+  ];
+  const started = children.length;
   await withVariables({ QUIBSHARE_STAND_IN: 'probe' }, async () => {
     for (const [files, options, probed] of cases) {
       await expectRejected(share(files, { ...options, executablePath: standIn }), 'FAILED', 1, probed);
     }
+    assert.equal(children.length, started + cases.length);
+    for (const [files, options, message] of refused) {
+      await assert.rejects(share(files, { ...options, executablePath: standIn }), { name: 'TypeError', message });
+    }
   });
+  assert.equal(children.length, started + cases.length, 'a refused share started QuibShare');
 });
 
 test('exit codes and the outcome line read through a real pipe map to results and errors', async () => {
@@ -250,6 +303,9 @@ test('exit codes and the outcome line read through a real pipe map to results an
     ['stdout:{"outcome":"forwarded"}', true, result({ outcome: 'ended' })],
     ['stdout:{"outcome":"completed"', true, result({ outcome: 'ended' })],
     ['exit:0', true, result({ outcome: 'ended' })],
+    // Lines QuibShare never writes, from the shared table.
+    ...['a-million-open-arrays', 'lone-high-surrogate', 'raw-ff-in-app', 'empty-app-is-absent']
+      .map((name) => [printing(name), true, result(outcomeLine(name).expected)]),
     ['exit:1:Sharing failed (error 0x80004005).', false, failure('FAILED', 1, 'Sharing failed (error 0x80004005).')],
     ['exit:2:Sharing could not start: too many files', true,
      failure('INPUT_REJECTED', 2, 'Sharing could not start: too many files')],
@@ -292,7 +348,7 @@ test('the watchdog stops a QuibShare that does not end, even with a leftover pro
       t.mock.timers.tick(limitMs - 1);
       assert.equal(kill.mock.callCount(), kills, `${name}: stopped early`);
       t.mock.timers.tick(1);
-      assert.deepEqual(await pending,
+      assert.deepEqual(await settledWithin(10000, pending, name),
                        failure('FAILED', null, `QuibShare did not exit within ${limitMs / 1000} seconds and was stopped.`), name);
       assert.equal(alive(child.pid), false, `${name}: still running`);
     });
@@ -366,13 +422,15 @@ test('executablePath leaves Electron\'s app.asar for app.asar.unpacked in Window
 
 test('the quibshare command prints the outcome, or QuibShare\'s message, and exits with its code', () => {
   const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
-  const usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] <file>...\r\n';
+  const usage = 'usage: quibshare [--wait] [--title T] [--text T] [--url U] [<file>...] (a file, --text or --url at least)\r\n';
   const file = writeFile('f.txt');
   const cases = [
     [[file], [0, '{"outcome":"handed"}\r\n', '']],
     [[folder], [2, '', 'Sharing could not start: input must be a regular file, not a directory\r\n']],
     [['--', '--absent.txt'], [2, '', 'Sharing could not start: input file does not exist or is inaccessible\r\n']],
     [[], [2, '', usage]],
+    [['--title', 'T', '--wait'], [2, '', usage]],
+    [['--url', 'https://example.com/'], [0, '{"outcome":"handed"}\r\n', '']],
     [[file, '--title'], [2, '', usage]],
     [['--anchor', '1,2,3,4', file], [2, '', usage]],
   ];

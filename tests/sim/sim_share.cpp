@@ -541,11 +541,13 @@ class SimDataTransferManagerFactory final : public ComObject<ActivationFactory, 
       });
     } else if (request == L"thread") {
       // The platform may raise its events on a thread of its own.
-      std::thread([] {
+      std::thread([manager = sheet.manager] {
         Sleep(100);
-        Request(1);
+        // Its own package, not the current sheet's: a later share may have replaced that.
+        const ComPtr<SimDataPackage> package = manager->RaiseDataRequested(1);
+        CurrentSheet().package = package;
         Sleep(100);
-        CurrentSheet().package->RaiseShareCompleted();
+        package->RaiseShareCompleted();
       }).detach();
     } else if (request == L"quit-then-later") {
       PostQuitMessage(3);

@@ -6,6 +6,7 @@
 //   no-file               completes with no file   no-asyncinfo    does not answer IAsyncInfo
 //   status-fails:HEX      get_Status fails         cancel-fails:HEX  never completes, Cancel fails
 //   empty-operation       GetFileFromPathAsync succeeds without an operation
+//   null-item             completes with a file that answers IStorageItem with S_OK and null
 // QUIBSHARE_SIM_STORAGE_AFTER (ms) keeps any operation running that long before it ends as above.
 // QUIBSHARE_SIM_STORAGE_FOR, when set, is the file name the scenario is for: others complete.
 #include <winstring.h>
@@ -25,7 +26,15 @@ HRESULT MakeString(std::wstring_view text, HSTRING* result) {
 
 class SimStorageFile final : public ComObject<abi::IStorageFile, abi::IStorageItem> {
  public:
-  explicit SimStorageFile(std::wstring path) : path_(std::move(path)) {}
+  SimStorageFile(std::wstring path, bool nullItem) : path_(std::move(path)), nullItem_(nullItem) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
+    if (nullItem_ && iid == abi::IStorageItem::Iid) {
+      *object = nullptr;
+      return S_OK;
+    }
+    return ComObject::QueryInterface(iid, object);
+  }
 
   HRESULT STDMETHODCALLTYPE get_Path(HSTRING* value) noexcept override { return MakeString(path_, value); }
   HRESULT STDMETHODCALLTYPE get_Name(HSTRING* value) noexcept override {
@@ -42,6 +51,7 @@ class SimStorageFile final : public ComObject<abi::IStorageFile, abi::IStorageIt
 
  private:
   std::wstring path_;
+  bool nullItem_;
 };
 
 class SimFileOperation final
@@ -66,7 +76,7 @@ class SimFileOperation final
     *results = nullptr;
     switch (Status()) {
       case abi::AsyncStatus::Completed:
-        if (!ScenarioIs(scenario_, L"no-file")) *results = new SimStorageFile(path_);
+        if (!ScenarioIs(scenario_, L"no-file")) *results = new SimStorageFile(path_, ScenarioIs(scenario_, L"null-item"));
         return S_OK;
       case abi::AsyncStatus::Error:
         return ScenarioCode(scenario_);

@@ -2,6 +2,8 @@
 // what QUIBSHARE_STAND_IN says, whatever its arguments.
 //   exit:N[:TEXT]   writes TEXT and CR LF to standard error (if given), exits with N (decimal)
 //   stdout:TEXT     writes TEXT and CR LF to standard output in UTF-8, exits with 0
+//   stdout-file:PATH writes the bytes of the file PATH to standard output as they are (a line
+//                   too long for a variable, or not UTF-8), exits with 0, or with 98 if it cannot
 //   probe           writes one line to standard error and exits with 1:
 //                   "stdin=K stdout=K stderr=K job=yes|no args: [a] [b] ...", K one of none,
 //                   pipe, char, disk or other (a handle 'ignore'd by Node is the NUL device: char)
@@ -51,6 +53,21 @@ const wchar_t* Kind(DWORD which) {
   }
 }
 
+bool WriteFileToOutput(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string chunk(65536, '\0');
+  DWORD read = 0;
+  bool written = true;
+  while (written && ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr) && read > 0) {
+    DWORD count = 0;
+    written = WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), chunk.data(), read, &count, nullptr) && count == read;
+  }
+  CloseHandle(file);
+  return written;
+}
+
 [[noreturn]] void Hang() {
   const std::wstring release = Variable(L"QUIBSHARE_STAND_IN_RELEASE");
   const std::wstring pids = Variable(L"QUIBSHARE_STAND_IN_PIDS");
@@ -95,6 +112,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (colon != std::wstring::npos) WriteLine(STD_ERROR_HANDLE, mode.substr(colon + 1));
     return static_cast<int>(std::wcstoul(mode.c_str() + 5, nullptr, 10));
   }
+  if (mode.rfind(L"stdout-file:", 0) == 0) return WriteFileToOutput(mode.substr(12)) ? 0 : 98;
   if (mode.rfind(L"stdout:", 0) == 0) {
     WriteLine(STD_OUTPUT_HANDLE, mode.substr(7));
     return 0;

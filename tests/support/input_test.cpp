@@ -49,6 +49,47 @@ TEST(ValidateInput, RejectsEachMalformedCommandLineWithItsReason) {
   }
 }
 
+// Opening a device or a pipe to look at it could reach the device or connect to the pipe: the
+// path's form decides, and the file system is never asked.
+TEST(ValidateInput, TellsDevicesAndStreamsFromThePathAlone) {
+  static int reads = 0;
+  const ReadFileAttributes counting = [](LPCWSTR) -> DWORD {
+    ++reads;
+    return FILE_ATTRIBUTE_NORMAL;
+  };
+  const std::wstring device = L"input must be a regular file, not a device";
+  const std::wstring stream = L"input must be a regular file, not a named stream";
+  struct Case {
+    std::wstring path;
+    std::wstring reason;  // empty: a file, looked at once
+  };
+  const Case cases[] = {
+      {L"CON", device},
+      {L"nul", device},
+      {L"COM1", device},
+      {LR"(\\.\pipe\quibshare)", device},
+      {L"//./CON", device},
+      {LR"(\\?\GLOBALROOT\Device\Null)", device},
+      {LR"(\\?\Volume{01234567-89ab-cdef-0123-456789abcdef}\a.txt)", device},
+      {L"a.txt:s", stream},
+      {L"a.txt::$DATA", stream},
+      {LR"(C:\docs\a.txt:s:$DATA)", stream},
+      {LR"(\\?\C:\a.txt:s)", stream},
+      {LR"(\\server\share\a.txt:s)", stream},
+      {LR"(\\?\C:\a.txt)", L""},
+      {LR"(\\?\unc\server\share\a.txt)", L""},
+      {LR"(\\server\share\a.txt)", L""},
+  };
+  for (const Case& c : cases) {
+    reads = 0;
+    std::wstring failure;
+    const ValidatedInput input = ValidateInput({Program, L"--input", c.path}, &failure, counting);
+    EXPECT_EQ(input.valid, c.reason.empty()) << c.path;
+    EXPECT_EQ(failure, c.reason.empty() ? L"" : L"Sharing could not start: " + c.reason) << c.path;
+    EXPECT_EQ(reads, c.reason.empty() ? 1 : 0) << c.path;
+  }
+}
+
 TEST(ValidateInput, AcceptsAFileAndLeavesTheFailureTextAlone) {
   TempDirectory temp;
   const std::wstring file = temp.WriteFile(L"report.final.pdf");

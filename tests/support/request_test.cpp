@@ -75,6 +75,11 @@ TEST(ParseRequest, ReadsEveryOptionInAnyOrder) {
        Request({L"a"}, {}, {}, {}, Anchor{Int32Min, Int32Max, 1, Int32Max})},
       {Line({L"--input", L"a", L"--anchor", L"-0,007,0010,1"}), Request({L"a"}, {}, {}, {}, Anchor{0, 7, 10, 1})},
       {Files(MaxFiles), Request(std::vector<std::wstring>(MaxFiles, L"f"))},
+      // --input anywhere, or not at all for a text or a link alone.
+      {Line({L"--title", L"T", L"--input", L"a.txt"}), Request({L"a.txt"}, L"T")},
+      {Line({L"--wait", L"--input", L"a"}), Request({L"a"}, {}, {}, {}, {}, true)},
+      {Line({L"--url", L"https://example.com"}), Request({}, {}, {}, L"https://example.com")},
+      {Line({L"--text", L"--input", L"--anchor", L"1,2,3,4"}), Request({}, {}, L"--input", {}, Anchor{1, 2, 3, 4})},
   };
   for (const Case& c : cases) {
     std::wstring failure = L"left alone";
@@ -98,7 +103,9 @@ TEST(ParseRequest, RejectsEachMisuseWithTheFirstReason) {
       {Line({}), count},
       {Line({L"--input"}), count},
       {Line({L"--INPUT", L"a", L"--wait"}), count},
-      {Line({L"--wait", L"--input", L"a"}), count},
+      {Line({L"--wait"}), count},
+      {Line({L"a", L"--url", L"https://h"}), count},
+      {Line({L"a", L"--url"}), L"expected --input flag"},
       {Line({L"--input", L"a", L"--bogus", L"v"}), count},
       {Line({L"--input", L"a", L"--Wait"}), count},
       {Line({L"--input", L"--title", L"T"}), count},
@@ -137,6 +144,13 @@ TEST(ParseRequest, RejectsEachMisuseWithTheFirstReason) {
        L"--url is longer than 2048 characters"},
       {Line({L"--input", L"a", L"--anchor", L"0,0,0,0", L"--url", L"ftp://h"}), url},
       {Files(MaxFiles + 1, {L"--anchor", L"0,0,0,0"}), anchor},
+      // Nothing to share is the last misuse: a malformed option is named first.
+      {Line({L"--title", L"T"}), L"nothing to share: give --input, --text or --url"},
+      {Line({L"--title", L"T", L"--wait"}), L"nothing to share: give --input, --text or --url"},
+      {Line({L"--anchor", L"1,2,3,4", L"--wait"}), L"nothing to share: give --input, --text or --url"},
+      {Line({L"--title", L"T", L"--anchor", L"1,2"}), anchor},
+      {Line({L"--url", L"ftp://h", L"--title", L"T"}), url},
+      {Line({L"--wait", L"--wait"}), L"--wait is given more than once"},
       // URLs: http or https, a host, no blanks or control characters.
       {Line({L"--input", L"a", L"--url", L"ftp://h"}), url},
       {Line({L"--input", L"a", L"--url", L"http:/h"}), url},
@@ -209,17 +223,17 @@ TEST(RequestArguments, RandomRequestsRoundTrip) {
   };
   const auto number = [&pick](std::int64_t low) { return static_cast<std::int32_t>(pick(low, Int32Max)); };
   static const std::wstring words[] = {L"--input", L"--title", L"--text", L"--url",          L"--anchor",
-                                       L"--wait",  L"",        L" ",      L"Ø3DÞ00", L"x"};
+                                       L"--wait",  L"",        L" ",      L"\xD83D\xDE00", L"x"};
   const auto word = [&] { return words[pick(0, static_cast<std::int64_t>(std::size(words)) - 1)]; };
   for (int n = 0; n < 2000; ++n) {
     ShareRequest request;
-    for (auto files = pick(1, static_cast<std::int64_t>(MaxFiles)); files > 0; --files) {
+    for (auto files = pick(0, static_cast<std::int64_t>(MaxFiles)); files > 0; --files) {
       request.files.push_back(word());
     }
     // Empty title, text and url mean "not given", so they get one more word.
     if (pick(0, 1)) request.title = word() + L"t";
     if (pick(0, 1)) request.text = word() + word() + L"x";
-    if (pick(0, 1)) request.url = L"https://h/" + std::to_wstring(n);
+    if (pick(0, 1) || (request.files.empty() && request.text.empty())) request.url = L"https://h/" + std::to_wstring(n);
     if (pick(0, 1)) request.anchor = Anchor{number(Int32Min), number(Int32Min), number(1), number(1)};
     request.wait = pick(0, 1) != 0;
     ASSERT_EQ(ParseRequest(Line(RequestArguments(request)), nullptr), request) << "seed " << seed;

@@ -111,6 +111,8 @@ TEST_F(FileAcquisition, SeveralFilesShareOneDeadlineAndTheFirstFailureInOrder) {
       {L"error:80070005", L"c.txt", 0x80070005, {}},
       // The second cannot even start: the first, already running, is cancelled.
       {L"fail-start:80070002", L"b.txt", 0x80070002, {L"cancel " + paths[0]}},
+      // The second's status cannot be read: the third, not yet seen finished, is cancelled.
+      {L"status-fails:8000000B", L"b.txt", 0x8000000B, {L"cancel " + paths[2]}},
   };
   for (const Case& c : cases) {
     sim_.ClearRecord();

@@ -97,6 +97,9 @@ TEST_F(ShareSheet, SheetReceivesTheTitleAndOneReadOnlyItem) {
   EXPECT_EQ(sim_.Record(L"title"), std::vector<std::wstring>{L"title 1 report.final.pdf"});
   EXPECT_EQ(sim_.Record(L"SetStorageItems"),
             std::vector<std::wstring>{L"SetStorageItemsReadOnly 1 " + file_});
+  // Neither --text nor --url was given: the package holds no text and no link, not even empty ones.
+  EXPECT_EQ(sim_.Record(L"text"), std::vector<std::wstring>{});
+  EXPECT_EQ(sim_.Record(L"weblink"), std::vector<std::wstring>{});
   EXPECT_EQ(sim_.Record(L"unexpected"), std::vector<std::wstring>{});
   EXPECT_EQ(sim_.Record(L"handled"), std::vector<std::wstring>{L"handled 1 00000000"});
   // The manager's subscriptions go first, then the package's, newest first.
@@ -138,6 +141,8 @@ TEST_F(ShareSheet, FailuresGiveTheirCodeAndText) {
       {{L"", L"", L"", L"fail-start:80070032"}, true, 3, NotAvailable},
       {{L"", L"", L"", L"no-file"}, true, 1, "Sharing could not be opened (error 0x80004005)."},
       {{L"", L"", L"", L"empty-operation"}, true, 1, "Sharing could not be opened (error 0x80004003)."},
+      // A file whose storage item is reported but not given: the request fails, nothing is shared.
+      {{L"", L"", L"", L"null-item"}, true, 1, "Sharing could not be opened (error 0x80004003)."},
       // A failed request is told at once with its code, and never as "cannot share here".
       {{L"", L"", L"empty-request", L""}, true, 1, "Sharing could not be opened (error 0x80004003)."},
       {{L"", L"", L"no-package4", L""}, true, 1, "Sharing could not be opened (error 0x80004002)."},

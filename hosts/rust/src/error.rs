@@ -9,7 +9,9 @@ use std::time::Duration;
 #[non_exhaustive]
 #[derive(Debug, Clone, Copy, PartialEq, Eq, Hash)]
 pub enum ErrorKind {
-    /// Exit code 2: the command line or a file was rejected (missing, a directory, empty...).
+    /// Exit code 2: the command line or a file was rejected (missing, a directory, empty...); or,
+    /// with no exit code, the crate refused the share before starting anything (a NUL character,
+    /// or nothing to share).
     InputRejected,
     /// Exit code 3: this system cannot share; hide or disable sharing.
     Unavailable,
@@ -66,6 +68,11 @@ impl Error {
         let seconds = deadline.as_secs();
         let message = format!("QuibShare did not exit within {} seconds and was stopped.", seconds);
         Error { kind: ErrorKind::Failed, exit_code: None, message, source: None }
+    }
+
+    /// A share refused before anything started; `message` names the value, never holds it.
+    pub(crate) fn rejected(message: impl Into<String>) -> Self {
+        Error { kind: ErrorKind::InputRejected, exit_code: None, message: message.into(), source: None }
     }
 
     pub(crate) fn unsupported_platform() -> Self {

@@ -1,6 +1,7 @@
-//! Opens the Windows share sheet for files by running `QuibShare.exe` as any host does:
-//! `QuibShare.exe --input <path>...` with the options set on a [`Sharer`], then its exit code, its
-//! one line on standard error and, when it is asked to wait, its outcome line on standard output.
+//! Opens the Windows share sheet for files, a text or a link by running `QuibShare.exe` as any
+//! host does: `QuibShare.exe --input <path>...` with the options set on a [`Sharer`], then its exit
+//! code, its one line on standard error and, when it is asked to wait, its outcome line on
+//! standard output.
 //!
 //! A share blocks until QuibShare exits, which can take up to about 35 seconds while the sheet
 //! opens, and up to about 11 minutes when it waits for the share to end: call it off the UI
@@ -38,6 +39,7 @@ const WAITED_DEADLINE: Duration = Duration::from_secs(35 + 600 + 30 + 60);
 /// executable (where Tauri puts a bundled side executable), and no options: `Handed` once the
 /// sheet has the file.
 pub fn share(file: impl AsRef<Path>) -> Result<Outcome, Error> {
+    refuse_nul_in_files([file.as_ref()])?;
     if cfg!(not(windows)) {
         return Err(Error::unsupported_platform());
     }
@@ -47,12 +49,16 @@ pub fn share(file: impl AsRef<Path>) -> Result<Outcome, Error> {
 /// Whether this system can share: Windows 10 build 19041 or later on an x64 machine, or Windows 11
 /// on an ARM64 one, with `QuibShare.exe` beside the current executable. Starts no process.
 pub fn is_supported() -> bool {
+    system_can_share() && default_executable().map_or(false, |exe| exe.is_file())
+}
+
+fn system_can_share() -> bool {
     #[cfg(windows)]
     {
         windows::version().map_or(false, |(major, build)| {
             system::version_can_share(major, build)
                 && system::machine_runs_x64(windows::native_machine(), build)
-        }) && default_executable().map_or(false, |exe| exe.is_file())
+        })
     }
     #[cfg(not(windows))]
     {
@@ -119,20 +125,21 @@ impl Sharer {
     }
 
     /// The sheet's title (at most 256 UTF-16 units). Without one QuibShare uses the file's name,
-    /// or `N files` for several.
+    /// or `N files` for several; without files, the link's host name, else the text's first line
+    /// that holds more than spaces (trimmed, at most 64 UTF-16 units), else `Shared text`.
     pub fn title(mut self, title: impl Into<String>) -> Self {
         self.title = Some(title.into());
         self
     }
 
-    /// Text shared along with the files (at most 16384 UTF-16 units).
+    /// Text shared along with the files, or alone (at most 16384 UTF-16 units).
     pub fn text(mut self, text: impl Into<String>) -> Self {
         self.text = Some(text.into());
         self
     }
 
-    /// A link shared along with the files: an absolute http or https URL (at most 2048 UTF-16
-    /// units).
+    /// A link shared along with the files, or alone: an absolute http or https URL (at most 2048
+    /// UTF-16 units).
     pub fn url(mut self, url: impl Into<String>) -> Self {
         self.url = Some(url.into());
         self
@@ -152,6 +159,12 @@ impl Sharer {
         self
     }
 
+    /// Whether this system can share with this sharer's executable, which must exist: as
+    /// [`is_supported`], for an executable anywhere. Starts no process.
+    pub fn is_supported(&self) -> bool {
+        system_can_share() && self.executable.is_file()
+    }
+
     /// Shares `file`, whose path goes to QuibShare unchanged; QuibShare checks it (one longer
     /// than 259 characters only passes where Windows' long-path setting is on). Blocks until
     /// QuibShare exits.
@@ -159,12 +172,28 @@ impl Sharer {
         self.share_all([file])
     }
 
-    /// Shares several files at once (at most 100), in this order. Blocks until QuibShare exits.
+    /// Shares several files at once (at most 100), in this order; or, with no files, the text
+    /// and the link. Blocks until QuibShare exits.
+    ///
+    /// Refused with `InputRejected` before anything starts, on every platform: a file, the title,
+    /// the text or the link holding a NUL character (no command line can carry one), and a share
+    /// with no files, no text and no link.
     pub fn share_all<I>(&self, files: I) -> Result<Outcome, Error>
     where
         I: IntoIterator,
         I::Item: AsRef<Path>,
     {
+        let files: Vec<I::Item> = files.into_iter().collect();
+        refuse_nul_in_files(files.iter().map(AsRef::as_ref))?;
+        let options = [(&self.title, "title"), (&self.text, "text"), (&self.url, "link")];
+        for (value, name) in options {
+            if value.as_deref().map_or(false, |value| value.contains('\0')) {
+                return Err(Error::rejected(format!("The {} holds a NUL character.", name)));
+            }
+        }
+        if files.is_empty() && self.text.is_none() && self.url.is_none() {
+            return Err(Error::rejected("Nothing to share: give files, a text or a link."));
+        }
         let arguments = self.arguments(files);
         #[cfg(windows)]
         {
@@ -223,6 +252,14 @@ impl Sharer {
 }
 
 const EXECUTABLE: &str = "QuibShare.exe";
+
+/// A NUL character ends a string on a Windows command line, so QuibShare would get another path.
+fn refuse_nul_in_files<'a>(files: impl IntoIterator<Item = &'a Path>) -> Result<(), Error> {
+    if files.into_iter().any(|file| file.as_os_str().to_string_lossy().contains('\0')) {
+        return Err(Error::rejected("A file's path holds a NUL character."));
+    }
+    Ok(())
+}
 
 fn default_executable() -> std::io::Result<PathBuf> {
     let current = std::env::current_exe()?;
@@ -325,6 +362,34 @@ mod tests {
             let error = outcome(code, stderr, line).unwrap_err();
             assert_eq!((error.kind(), error.exit_code(), error.message()), (kind, Some(code), message));
             assert_eq!(error.to_string(), message);
+        }
+    }
+
+    // On every platform, and before the executable is looked for: it does not exist.
+    #[test]
+    fn a_nul_character_or_nothing_to_share_is_refused_by_naming_it_before_anything_starts() {
+        let sharer = || Sharer::new("absent QuibShare.exe");
+        let nul = "secret\0value";
+        let file_nul = "A file's path holds a NUL character.";
+        let nothing = "Nothing to share: give files, a text or a link.";
+        let cases: [(Result<Outcome, Error>, &str); 10] = [
+            (sharer().share(nul), file_nul),
+            (sharer().title("T").share_all(["a.txt", nul]), file_nul),
+            (share(nul), file_nul),
+            (sharer().title(nul).share("a.txt"), "The title holds a NUL character."),
+            (sharer().text(nul).share_all(Vec::<PathBuf>::new()), "The text holds a NUL character."),
+            (sharer().url(nul).title(nul).share("a.txt"), "The title holds a NUL character."),
+            (sharer().url(nul).share("a.txt"), "The link holds a NUL character."),
+            (sharer().share_all(Vec::<PathBuf>::new()), nothing),
+            (sharer().title("T").anchor(Rect::default()).wait(true).share_all([""; 0]), nothing),
+            (sharer().text(nul).share_all(["a\0.txt"]), file_nul),
+        ];
+        for (result, message) in cases {
+            let error = result.unwrap_err();
+            assert_eq!(
+                (error.kind(), error.exit_code(), error.message()),
+                (ErrorKind::InputRejected, None, message)
+            );
         }
     }
 

@@ -30,8 +30,9 @@ impl Install {
         place(&folder, with_sheet);
         env::set_var("QUIBSHARE_SIM_LOG", folder.join("record.txt"));
         env::set_var("QUIBSHARE_SIM_FAIL", fail);
-        env::remove_var("QUIBSHARE_SIM_TARGET");
-        env::remove_var("QUIBSHARE_SIM_APP");
+        for variable in ["QUIBSHARE_SIM_TARGET", "QUIBSHARE_SIM_APP", "QUIBSHARE_SIM_END"] {
+            env::remove_var(variable);
+        }
         Install { folder, _turn: turn }
     }
 
@@ -96,6 +97,13 @@ fn share_beside_the_current_executable_gives_the_sheet_the_title_and_one_read_on
     let without = quibshare::is_supported();
     place(&beside, true);
     assert_eq!((without, quibshare::is_supported()), (false, true));
+    // A sharer asks about its own executable, which must be a file.
+    let supported = |exe: &Path| Sharer::new(exe).is_supported();
+    let (absent, folder) = (install.folder.join("absent.exe"), install.folder.clone());
+    assert_eq!(
+        [supported(&install.folder.join("QuibShare.exe")), supported(&absent), supported(&folder)],
+        [true, false, false]
+    );
 
     let file = install.file("report.final.pdf");
     assert!(handed(quibshare::share(&file)));
@@ -184,6 +192,35 @@ fn ten_shares_at_once_each_get_their_own_outcome() {
     let mut expected: Vec<String> = paths.iter().step_by(2).map(|p| shared(p)).collect();
     expected.sort();
     assert_eq!(install.record("SetStorageItems", 5), expected);
+}
+
+#[test]
+fn a_link_or_a_text_alone_reaches_the_sheet_with_its_title_and_no_storage_items() {
+    let install = Install::new("no-file", true, "");
+    env::set_var("QUIBSHARE_SIM_END", "cancel");
+    let none: [&Path; 0] = [];
+    let link = || install.sharer().url("https://example.com/a").wait(true).share_all(none);
+    let text = || install.sharer().title("Lunch").text("See you at noon").share_all(none);
+    // (share, outcome, title, text, link)
+    let cases: [(&dyn Fn() -> Result<Outcome, Error>, OutcomeKind, &str, &[&str], &[&str]); 2] = [
+        (&link, OutcomeKind::Canceled, "title 1 example.com", &[], &["weblink 1 https://example.com/a"]),
+        (&text, OutcomeKind::Handed, "title 1 Lunch", &["text 1 See you at noon"], &[]),
+    ];
+    for (share, kind, title, text, link) in cases {
+        let _ = fs::remove_file(install.folder.join("record.txt"));
+        assert_eq!(share().map(|outcome| outcome.kind()).map_err(|e| e.to_string()), Ok(kind), "{}", title);
+        let record = |prefix| install.record(prefix, 1);
+        assert_eq!(
+            (record("title "), record("text "), record("weblink "), record("SetStorageItems")),
+            (vec![title.to_owned()], as_strings(text), as_strings(link), Vec::new())
+        );
+        let activated = record("factory");
+        assert!(!activated.iter().any(|line| line.ends_with("StorageFile")), "{:?}", activated);
+    }
+}
+
+fn as_strings(lines: &[&str]) -> Vec<String> {
+    lines.iter().map(|line| line.to_string()).collect()
 }
 
 #[test]

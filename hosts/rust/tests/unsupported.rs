@@ -6,6 +6,7 @@ use quibshare::{ErrorKind, Sharer};
 #[test]
 fn off_windows_nothing_is_supported_and_every_share_is_refused() {
     assert!(!quibshare::is_supported());
+    assert!(!Sharer::new("/bin/true").is_supported());
     let errors = [
         quibshare::share("report.pdf").unwrap_err(),
         Sharer::new("/bin/true").share("report.pdf").unwrap_err(),
