@@ -34,11 +34,12 @@ async function until(condition, what) {
 }
 
 /**
- * Electron's main-process modules as enableWebShare uses them, and a renderer's sendSync and
- * invoke. A sender's window content is at (100, 50), 400 by 300 DIPs, on a screen at 150 %.
- * `register`: Electron 35's registerPreloadScript, else the older list of paths.
+ * Sharing turned on with `options` while `use` runs, given stand-ins for Electron's main-process
+ * modules and for a renderer's sendSync and invoke. A sender's window content is at (100, 50), 400
+ * by 300 DIPs, on a screen at 150 %. `register`: Electron 35's registerPreloadScript, else the older
+ * list of paths. QUIBSHARE_SIM_* `variables` tell the sheet how to end.
  */
-function standInElectron(register) {
+async function withWebShare({ register = true, ...options }, use, variables = {}) {
   const [handlers, preloads] = [new Map(), register ? [] : ['C:\\app\\own.js']];
   const sender = () => ({ window: { isDestroyed: () => false, getContentBounds: () => ({ x: 100, y: 50, width: 400, height: 300 }) } });
   const electron = {
@@ -51,18 +52,11 @@ function standInElectron(register) {
     BrowserWindow: { fromWebContents: (contents) => contents.window },
     screen: { dipToScreenRect: (window, { x, y, width, height }) => ({ x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 }) },
   };
-  return { electron, preloads, sender,
-    sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
-    invoke: async (request, from = sender()) => handlers.get('quibshare:share')({ sender: from }, request) };
-}
-
-// Turned on with `options` while `use` runs; QUIBSHARE_SIM_* `variables` tell the sheet how to end.
-async function withWebShare({ register = true, ...options }, use, variables = {}) {
-  const stand = standInElectron(register);
-  const disable = enableWebShare({ keepFilesFor: 0, ...options, electron: stand.electron });
+  const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
   Object.assign(process.env, variables);
   try {
-    return await use(stand, disable);
+    return await use({ electron, preloads, sender, sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
+                       invoke: async (request, from = sender()) => handlers.get('quibshare:share')({ sender: from }, request) }, disable);
   } finally {
     Object.keys(variables).forEach((name) => delete process.env[name]);
     disable();
@@ -115,10 +109,9 @@ test('a page\'s share goes over its window, its files under safe names in one ne
 
 test('names Windows takes: no folder parts, device names, refused characters or trailing dots; distinct without case', () => {
   const names = [
-    ['..\\..\\x.txt', 'x.txt'], ['../etc/y.txt', 'y.txt'], ['CON.txt', '_CON.txt'], ['Com1 .tar.gz', '_Com1 .tar.gz'],
-    ['lpt²', '_lpt²'], ['CONSOLE.txt', 'CONSOLE.txt'], ['a<b>c:d"e|f?g*h\u0001.txt', 'a_b_c_d_e_f_g_h_.txt'],
-    ['end.txt. . ', 'end.txt'], ['..', 'file'], ['dir/', 'file (2)'], ['a.txt', 'a.txt'], ['A.TXT', 'A (2).TXT'],
-    ['a (2).txt', 'a (2) (2).txt'], [`${'n'.repeat(300)}.txt`, `${'n'.repeat(196)}.txt`],
+    ['..\\..\\x.txt', 'x.txt'], ['../etc/y.txt', 'y.txt'], ['CON.txt', '_CON.txt'], ['Com1 .tar.gz', '_Com1 .tar.gz'], ['lpt²', '_lpt²'],
+    ['CONSOLE.txt', 'CONSOLE.txt'], ['a<b>c:d"e|f?g*h\u0001.txt', 'a_b_c_d_e_f_g_h_.txt'], ['end.txt. . ', 'end.txt'], ['..', 'file'],
+    ['dir/', 'file (2)'], ['a.txt', 'a.txt'], ['A.TXT', 'A (2).TXT'], ['a (2).txt', 'a (2) (2).txt'], [`${'n'.repeat(300)}.txt`, `${'n'.repeat(196)}.txt`],
   ];
   assert.deepEqual(windowsFileNames(names.map(([given]) => given)), names.map(([, safe]) => safe));
   assert.deepEqual(failureAnswer(new quibshare.QuibShareError('INPUT_REJECTED', 2, 'Too many.')), refused('TypeError', 'Too many.'));
@@ -144,8 +137,7 @@ test('what a hostile page sends is refused with its name, and nothing is written
 
 test('every end reaches the page with its name and removes the folder; one share at a time from a window', async () => {
   const alone = path.join(path.dirname(record), 'alone', 'QuibShare.exe');
-  fs.mkdirSync(path.dirname(alone));
-  fs.copyFileSync(quibshare.executablePath(), alone);
+  fs.cpSync(quibshare.executablePath(), alone);
   const cases = [
     [{ QUIBSHARE_SIM_END: 'cancel' }, {}, { outcome: 'canceled' }],
     [{ QUIBSHARE_SIM_END: 'destroy-window' }, {}, { outcome: 'ended' }],
