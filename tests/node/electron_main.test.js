@@ -53,6 +53,7 @@ async function withWebShare({ register = true, ...options }, use, variables = {}
     screen: { dipToScreenRect: (window, { x, y, width, height }) => ({ x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 }) },
   };
   const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
+  recorded();
   Object.assign(process.env, variables);
   try {
     return await use({ electron, preloads, sender, sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
@@ -83,7 +84,6 @@ test('enableWebShare adds its preload to the app\'s own and answers supported, f
 test('a page\'s share goes over its window, its files under safe names in one new folder, removed at quit', () =>
   withWebShare({ keepFilesFor: 60000 }, async (stand) => {
     const before = folders();
-    recorded();
     const [names, safe] = [['zeta.txt', '..\\..\\alpha — ü.pdf', 'CON.txt', 'a.txt', 'A.TXT'],
                            ['zeta.txt', 'alpha — ü.pdf', '_CON.txt', 'a.txt', 'A (2).TXT']];
     const cases = [
@@ -130,7 +130,6 @@ test('what a hostile page sends is refused with its name, and nothing is written
       [{ files: [file('notes.txt'), file('run.bat')] }, Denied],
     ];
     const before = folders();
-    recorded();
     for (const [request, answer] of cases) assert.deepEqual(await stand.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
     assert.deepEqual([folders(), fs.existsSync(record)], [before, false]);
   }));
