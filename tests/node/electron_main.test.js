@@ -19,240 +19,155 @@ process.env.QUIBSHARE_SIM_LOG = record;
 const refused = (name, message) => ({ error: { name, message } });
 const [Denied, Invalid] = [refused('NotAllowedError', 'Permission denied'), refused('TypeError', 'Invalid share data')];
 const file = (name, text = name) => ({ name, type: 'text/plain', data: new TextEncoder().encode(text).buffer });
+const Completed = { outcome: 'completed' };
 
-const recorded = (prefix) => (fs.existsSync(record) ? fs.readFileSync(record, 'utf8') : '').split('\n')
-  .filter((line) => line.startsWith(prefix));
-const shareFolders = () => fs.readdirSync(os.tmpdir()).filter((name) => name.startsWith('quibshare-web-'));
+// What the simulated sheet was given, since the last call.
+function recorded() {
+  const lines = fs.existsSync(record) ? fs.readFileSync(record, 'utf8').split('\n') : [];
+  fs.rmSync(record, { force: true });
+  return lines.filter((line) => /^(title|text|weblink|SetStorageItemsReadOnly|window) /.test(line));
+}
+const folders = () => fs.readdirSync(os.tmpdir()).filter((name) => name.startsWith('quibshare-web-'));
 async function until(condition, what) {
   for (let tries = 0; tries < 200 && !condition(); ++tries) await delay(25);
   assert.ok(condition(), what);
 }
-// Read by QuibShare and the simulated sheet when a share starts.
-async function withVariables(variables, action) {
-  Object.assign(process.env, variables);
-  return action().finally(() => Object.keys(variables).forEach((name) => delete process.env[name]));
-}
 
 /**
- * Electron's main-process modules as enableWebShare uses them, with a renderer's side: sendSync
- * and invoke from a sender (a webContents). Its window's content is at (100, 50), 400 by 300 DIPs,
- * on a screen at 150 %. `preloads`: Electron 35's registerPreloadScript, or the older list.
+ * Sharing turned on with `options` while `use` runs, given stand-ins for Electron's main-process
+ * modules and for a renderer's sendSync and invoke. A sender's window content is at (100, 50), 400
+ * by 300 DIPs, on a screen at 150 %. `register`: Electron 35's registerPreloadScript, else the older
+ * list of paths. QUIBSHARE_SIM_* `variables` tell the sheet how to end.
  */
-function standInElectron(preloads = 'register') {
-  const [listeners, handlers, anchored, registered] = [[], new Map(), [], []];
-  let list = ['C:\\app\\own.js'];
-  const electron = {
-    ipcMain: {
-      on: (channel, listener) => listeners.push([channel, listener]),
-      handle(channel, handler) {
-        if (handlers.has(channel)) throw new Error(`Attempted to register a second handler for '${channel}'`);
-        handlers.set(channel, handler);
-      },
-      removeHandler: (channel) => handlers.delete(channel),
-    },
-    app: new EventEmitter(),
-    session: { defaultSession: preloads === 'register'
-      ? { registerPreloadScript: (script) => registered.push(script), getPreloadScripts: () => [...registered] }
-      : { getPreloads: () => [...list], setPreloads: (paths) => { list = paths; } } },
-    BrowserWindow: { fromWebContents: (contents) => contents.window },
-    screen: { dipToScreenRect(window, { x, y, width, height }) {
-      anchored.push([window, { x, y, width, height }]);
-      return { x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 };
-    } },
-  };
+async function withWebShare({ register = true, ...options }, use, variables = {}) {
+  const [handlers, preloads] = [new Map(), register ? [] : ['C:\\app\\own.js']];
   const sender = () => ({ window: { isDestroyed: () => false, getContentBounds: () => ({ x: 100, y: 50, width: 400, height: 300 }) } });
-  return {
-    electron, anchored, sender,
-    preloads: () => (preloads === 'register' ? registered : list),
-    sendSync(channel) {
-      const event = { sender: sender() };
-      const answering = listeners.filter(([on]) => on === channel);
-      assert.ok(answering.length > 0, `nobody answers ${channel}: the renderer would hang`);
-      for (const [, listener] of answering) listener(event);
-      return event.returnValue;
-    },
-    async invoke(from, channel, request) {
-      if (!handlers.has(channel)) throw new Error(`No handler registered for '${channel}'`);
-      return handlers.get(channel)({ sender: from }, request);
-    },
+  const electron = {
+    ipcMain: { on: (channel, listener) => handlers.set(channel, listener), handle: (channel, handler) => handlers.set(channel, handler),
+               removeHandler: (channel) => handlers.delete(channel) },
+    app: new EventEmitter(),
+    session: { defaultSession: register
+      ? { registerPreloadScript: (script) => preloads.push(script), getPreloadScripts: () => [...preloads] }
+      : { getPreloads: () => [...preloads], setPreloads: (paths) => preloads.splice(0, Infinity, ...paths) } },
+    BrowserWindow: { fromWebContents: (contents) => contents.window },
+    screen: { dipToScreenRect: (window, { x, y, width, height }) => ({ x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 }) },
   };
+  const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
+  recorded();
+  Object.assign(process.env, variables);
+  try {
+    return await use({ electron, preloads, sender, sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
+                       invoke: async (request, from = sender()) => handlers.get('quibshare:share')({ sender: from }, request) }, disable);
+  } finally {
+    Object.keys(variables).forEach((name) => delete process.env[name]);
+    disable();
+  }
 }
 
-test('enableWebShare registers the preload once, answers supported, and once off answers false', () => {
+test('enableWebShare adds its preload to the app\'s own and answers supported, false once off', async () => {
   const preload = path.join(installed, 'electron', 'preload.js');
   const registered = [{ type: 'frame', id: 'quibshare-web-share', filePath: preload }];
   const cases = [
-    ['register', {}, registered, { fileTypes: 'web' }],
-    ['list', { fileTypes: 'any' }, ['C:\\app\\own.js', preload], { fileTypes: 'any' }],
-    ['list', { preload: false }, ['C:\\app\\own.js'], { fileTypes: 'web' }],
-    ['register', { executablePath: path.join(os.tmpdir(), 'none', 'QuibShare.exe') }, registered, false],
+    [{}, registered, { fileTypes: 'web' }],
+    [{ register: false, fileTypes: 'any' }, ['C:\\app\\own.js', preload], { fileTypes: 'any' }],
+    [{ executablePath: path.join(os.tmpdir(), 'none', 'QuibShare.exe') }, registered, false],
   ];
-  for (const [kind, options, preloads, supported] of cases) {
-    const stand = standInElectron(kind);
-    const disable = enableWebShare({ ...options, electron: stand.electron });
-    assert.deepEqual(stand.sendSync('quibshare:supported'), supported);
-    disable();
-    assert.equal(stand.sendSync('quibshare:supported'), false);
-    // On again: the newest answer counts, and the preload is not added twice.
-    const again = enableWebShare({ ...options, electron: stand.electron });
-    assert.deepEqual(stand.sendSync('quibshare:supported'), supported);
-    assert.throws(() => enableWebShare({ electron: stand.electron }), /second handler/);
-    again();
-    assert.deepEqual(stand.preloads(), preloads, JSON.stringify(options));
+  for (const [options, preloads, supported] of cases) {
+    await withWebShare(options, (stand, disable) => {
+      assert.deepEqual(stand.sendSync('quibshare:supported'), supported);
+      disable();
+      assert.deepEqual([stand.sendSync('quibshare:supported'), stand.preloads], [false, preloads]);
+    });
   }
-  assert.throws(() => enableWebShare({ keepFilesFor: 3600001, electron: standInElectron().electron }), { name: 'TypeError',
-    message: 'options.keepFilesFor must be a whole number of milliseconds from 0 to 3600000' });
 });
 
-test('a page\'s files are written into one new folder, shared in order over its window, and removed', async () => {
-  // Kept a minute, they are there after the share with the page's bytes until the app quits.
-  for (const keepFilesFor of [60000, 0]) {
-    const stand = standInElectron();
-    const disable = enableWebShare({ keepFilesFor, electron: stand.electron });
-    const [before, sender] = [shareFolders(), stand.sender()];
-    fs.rmSync(record, { force: true });
-    assert.deepEqual(await stand.invoke(sender, 'quibshare:share', { title: 'Figures', text: 'As promised',
-      url: 'https://example.com/r?id=7', files: [file('zeta.txt', 'first\n'), file('alpha — ü.pdf', '%PDF-1.7')] }),
-    { outcome: 'completed' });
-    const made = path.join(os.tmpdir(), shareFolders().find((name) => !before.includes(name)));
-    const written = [path.join(made, 'zeta.txt'), path.join(made, 'alpha — ü.pdf')];
-    assert.deepEqual([recorded('SetStorageItemsReadOnly'), recorded('title '), recorded('text '), recorded('weblink ')],
-                     [[`SetStorageItemsReadOnly 1 ${written.join(' ')}`], ['title 1 Figures'], ['text 1 As promised'],
-                      ['weblink 1 https://example.com/r?id=7']]);
-    // 150 % of the content bounds; the sheet's owner at their centre.
-    assert.deepEqual(stand.anchored, [[sender.window, { x: 100, y: 50, width: 400, height: 300 }]]);
-    assert.match(recorded('window ')[0], / at=450,300 /);
-    if (keepFilesFor > 0) {
+test('a page\'s share goes over its window, its files under safe names in one new folder, removed at quit', () =>
+  withWebShare({ keepFilesFor: 60000 }, async (stand) => {
+    const before = folders();
+    const [names, safe] = [['zeta.txt', '..\\..\\alpha — ü.pdf', 'CON.txt', 'a.txt', 'A.TXT'],
+                           ['zeta.txt', 'alpha — ü.pdf', '_CON.txt', 'a.txt', 'A (2).TXT']];
+    const cases = [
+      [{ title: 'Figures', text: 'As promised', url: 'https://example.com/r?id=7', files: names.map((name) => file(name)) },
+       ['title 1 Figures', 'text 1 As promised', 'weblink 1 https://example.com/r?id=7', `SetStorageItemsReadOnly 1 ${safe.join(' ')}`]],
+      [{ title: 'Read', url: 'https://example.com/a b' }, ['title 1 Read', 'weblink 1 https://example.com/a%20b']],
+      [{ text: 'Just words' }, ['title 1 Just words', 'text 1 Just words']],
+    ];
+    for (const [request, shared] of cases) {
+      assert.deepEqual(await stand.invoke(request), Completed);
+      const [window, ...lines] = recorded();
+      // 150 % of the content bounds, the sheet's owner at their centre.
+      assert.match(window, / at=450,300 /);
+      const made = folders().filter((name) => !before.includes(name)).map((name) => path.join(os.tmpdir(), name));
+      assert.deepEqual([made.length, lines.map((line) => line.replaceAll(`${made[0]}\\`, ''))], [request.files ? 1 : 0, shared]);
+      if (made.length === 0) continue;
       await delay(100);
-      assert.deepEqual(written.map((shared) => fs.readFileSync(shared, 'utf8')), ['first\n', '%PDF-1.7']);
+      assert.deepEqual(safe.map((name) => fs.readFileSync(path.join(made[0], name), 'utf8')), names);
       stand.electron.app.emit('quit');
+      await until(() => !fs.existsSync(made[0]), `${made[0]} left`);
     }
-    await until(() => !fs.existsSync(made), `${made} left`);
-    disable();
-  }
-});
+  }));
 
-test('hostile file names land inside the folder under names Windows takes, distinct without case', async () => {
+test('names Windows takes: no folder parts, device names, refused characters or trailing dots; distinct without case', () => {
   const names = [
-    ['..\\..\\x.txt', 'x.txt'], ['../etc/y.txt', 'y.txt'], ['CON.txt', '_CON.txt'], ['Com1 .tar.gz', '_Com1 .tar.gz'],
-    ['lpt²', '_lpt²'], ['CONSOLE.txt', 'CONSOLE.txt'], ['a<b>c:d"e|f?g*h\u0001.txt', 'a_b_c_d_e_f_g_h_.txt'],
-    ['end.txt. . ', 'end.txt'], ['..', 'file'], ['dir/', 'file (2)'], ['a.txt', 'a.txt'], ['A.TXT', 'A (2).TXT'],
-    ['a (2).txt', 'a (2) (2).txt'], [`${'n'.repeat(300)}.txt`, `${'n'.repeat(196)}.txt`],
+    ['..\\..\\x.txt', 'x.txt'], ['../etc/y.txt', 'y.txt'], ['CON.txt', '_CON.txt'], ['Com1 .tar.gz', '_Com1 .tar.gz'], ['lpt²', '_lpt²'],
+    ['CONSOLE.txt', 'CONSOLE.txt'], ['a<b>c:d"e|f?g*h\u0001.txt', 'a_b_c_d_e_f_g_h_.txt'], ['end.txt. . ', 'end.txt'], ['..', 'file'],
+    ['dir/', 'file (2)'], ['a.txt', 'a.txt'], ['A.TXT', 'A (2).TXT'], ['a (2).txt', 'a (2) (2).txt'], [`${'n'.repeat(300)}.txt`, `${'n'.repeat(196)}.txt`],
   ];
   assert.deepEqual(windowsFileNames(names.map(([given]) => given)), names.map(([, safe]) => safe));
-  const stand = standInElectron();
-  const disable = enableWebShare({ keepFilesFor: 0, fileTypes: 'any', electron: stand.electron });
-  fs.rmSync(record, { force: true });
-  const hostile = ['..\\..\\x.txt', 'CON.txt', 'a.txt', 'A.TXT'];
-  assert.deepEqual(await stand.invoke(stand.sender(), 'quibshare:share', { files: hostile.map((name) => file(name)) }),
-                   { outcome: 'completed' });
-  const shared = recorded('SetStorageItemsReadOnly')[0].replace(/^\S+ 1 /, '').split(/ (?=[A-Z]:\\)/);
-  assert.deepEqual(shared.map((sharedPath) => path.basename(sharedPath)), ['x.txt', '_CON.txt', 'a.txt', 'A (2).TXT']);
-  assert.deepEqual([...new Set(shared.map((sharedPath) => path.dirname(path.dirname(sharedPath))))], [os.tmpdir()]);
-  assert.equal(new Set(shared.map((sharedPath) => path.dirname(sharedPath))).size, 1);
-  disable();
+  assert.deepEqual(failureAnswer(new quibshare.QuibShareError('INPUT_REJECTED', 2, 'Too many.')), refused('TypeError', 'Too many.'));
 });
 
-test('what a hostile page sends is refused with its name, and nothing is written or started', async () => {
-  const cases = [
-    [null, Invalid], [{ text: 7 }, Invalid], [{ text: 'a\0b' }, Invalid], [{ files: 'a.txt' }, Invalid],
-    [{ files: [{ name: 'C:\\secret.txt', path: 'C:\\secret.txt' }] }, Invalid], [{ files: [{ name: '', data: new ArrayBuffer(1) }] }, Invalid],
-    [{ title: 'Only a title', text: '' }, refused('TypeError', 'Nothing to share: give a text, a url or files.')],
-    [{ url: 'report?id=7' }, refused('TypeError', 'Invalid URL')],
-    [{ url: 'file:///C:/Windows/win.ini', files: Array(11).fill(file('a.txt')) }, refused('TypeError', 'Invalid URL')],
-    [{ files: Array(11).fill(file('a.txt')) }, Denied],
-    [{ files: [{ name: 'big.txt', data: new ArrayBuffer(50 * 1024 * 1024 + 1) }] }, Denied],
-    [{ text: 'x'.repeat(16385) }, Denied], [{ url: `https://example.com/${'x'.repeat(2029)}` }, Denied],
-    [{ files: [file('notes.txt'), file('run.bat')] }, Denied],
-  ];
-  const stand = standInElectron();
-  const disable = enableWebShare({ keepFilesFor: 0, electron: stand.electron });
-  fs.rmSync(record, { force: true });
-  const before = shareFolders();
-  for (const [request, answer] of cases) {
-    assert.deepEqual(await stand.invoke(stand.sender(), 'quibshare:share', request), answer, JSON.stringify(request)?.slice(0, 80));
-  }
-  assert.deepEqual([shareFolders(), fs.existsSync(record)], [before, false]);
-  disable();
-});
+test('what a hostile page sends is refused with its name, and nothing is written or started', () =>
+  withWebShare({}, async (stand) => {
+    const cases = [
+      [null, Invalid], [{ text: 7 }, Invalid], [{ text: 'a\0b' }, Invalid], [{ files: 'a.txt' }, Invalid],
+      [{ files: [{ name: 'C:\\secret.txt', path: 'C:\\secret.txt' }] }, Invalid], [{ files: [{ name: '', data: new ArrayBuffer(1) }] }, Invalid],
+      [{ title: 'Only a title', text: '' }, refused('TypeError', 'Nothing to share: give a text, a url or files.')],
+      [{ url: 'report?id=7' }, refused('TypeError', 'Invalid URL')],
+      [{ url: 'file:///C:/Windows/win.ini', files: Array(11).fill(file('a.txt')) }, refused('TypeError', 'Invalid URL')],
+      [{ files: Array(11).fill(file('a.txt')) }, Denied], [{ files: [{ name: 'big.txt', data: new ArrayBuffer(52428801) }] }, Denied],
+      [{ text: 'x'.repeat(16385) }, Denied], [{ url: `https://example.com/${'x'.repeat(2029)}` }, Denied],
+      [{ files: [file('notes.txt'), file('run.bat')] }, Denied],
+    ];
+    const before = folders();
+    for (const [request, answer] of cases) assert.deepEqual(await stand.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
+    assert.deepEqual([folders(), fs.existsSync(record)], [before, false]);
+  }));
 
-test('one share at a time from a window: a second is refused while the first runs, another window\'s goes on', async () => {
-  const stand = standInElectron();
-  const disable = enableWebShare({ keepFilesFor: 0, electron: stand.electron });
-  const [first, second] = [stand.sender(), stand.sender()];
-  await withVariables({ QUIBSHARE_SIM_END_AFTER: '1500' }, async () => {
-    const shares = [stand.invoke(first, 'quibshare:share', { files: [file('a.txt')] }),
-                    stand.invoke(second, 'quibshare:share', { files: [file('b.txt')] })];
-    await delay(200);
-    assert.deepEqual(await stand.invoke(first, 'quibshare:share', { title: 'x' }),
-                     refused('InvalidStateError', 'A earlier share had not yet completed.'));
-    assert.deepEqual(await Promise.all(shares), [{ outcome: 'completed' }, { outcome: 'completed' }]);
-  });
-  assert.deepEqual(await stand.invoke(first, 'quibshare:share', { files: [file('c.txt')] }), { outcome: 'completed' });
-  disable();
-});
-
-test('every outcome and failure reaches the page with its name, and the folder goes whatever the end', async () => {
+test('every end reaches the page with its name and removes the folder; one share at a time from a window', async () => {
   const alone = path.join(path.dirname(record), 'alone', 'QuibShare.exe');
-  fs.mkdirSync(path.dirname(alone));
-  fs.copyFileSync(quibshare.executablePath(), alone);
+  fs.cpSync(quibshare.executablePath(), alone);
   const cases = [
     [{ QUIBSHARE_SIM_END: 'cancel' }, {}, { outcome: 'canceled' }],
     [{ QUIBSHARE_SIM_END: 'destroy-window' }, {}, { outcome: 'ended' }],
     [{ QUIBSHARE_SIM_FAIL: 'getforwindow:80004005' }, {}, refused('DataError', 'Sharing could not be opened (error 0x80004005).')],
     [{}, { executablePath: alone }, refused('NotAllowedError',
       'Sharing is not available on this system: the Windows share interface is missing or disabled.')],
+    [{}, {}, Completed],
   ];
   for (const [variables, options, expected] of cases) {
-    const stand = standInElectron();
-    const disable = enableWebShare({ keepFilesFor: 0, ...options, electron: stand.electron });
-    const before = shareFolders();
-    assert.deepEqual(await withVariables(variables, () => stand.invoke(stand.sender(), 'quibshare:share',
-                                                                       { files: [file('a.txt')] })), expected);
-    await until(() => shareFolders().every((name) => before.includes(name)), `${JSON.stringify(expected)}: folder left`);
-    disable();
+    const before = folders();
+    // A second share from the same window, asked while the first runs, is refused.
+    assert.deepEqual(await withWebShare(options, ({ invoke, sender }, disable, from = sender()) =>
+      Promise.all([invoke({ files: [file('a.txt')] }, from), invoke({ text: 'x' }, from)]), variables),
+    [expected, refused('InvalidStateError', 'A earlier share had not yet completed.')]);
+    await until(() => folders().every((name) => before.includes(name)), `${JSON.stringify(expected)}: folder left`);
   }
-  const { QuibShareError } = quibshare;
-  const failures = [
-    [new QuibShareError('INPUT_REJECTED', 2, 'Too many.'), refused('TypeError', 'Too many.')],
-    [new QuibShareError('ABNORMAL_EXIT', 42, 'Gave up.'), refused('DataError', 'Gave up.')],
-    [new Error('ENOSPC: no space left on device'), refused('DataError', 'ENOSPC: no space left on device')],
-  ];
-  for (const [error, answer] of failures) assert.deepEqual(failureAnswer(error), answer);
-});
-
-test('a link or a text alone is shared without a folder', async () => {
-  const stand = standInElectron();
-  const disable = enableWebShare({ keepFilesFor: 0, electron: stand.electron });
-  const before = shareFolders();
-  const cases = [
-    [{ title: 'Read', url: 'https://example.com/a b' }, ['weblink 1 https://example.com/a%20b'], []],
-    [{ text: 'Just words' }, [], ['text 1 Just words']],
-  ];
-  for (const [request, links, texts] of cases) {
-    fs.rmSync(record, { force: true });
-    assert.deepEqual(await stand.invoke(stand.sender(), 'quibshare:share', request), { outcome: 'completed' });
-    assert.deepEqual([recorded('weblink '), recorded('text '), recorded('SetStorageItemsReadOnly'), shareFolders()],
-                     [links, texts, [], before]);
-  }
-  disable();
 });
 
 test('at the start, folders left over for more than a day are removed, and no other', async () => {
   const [now, day] = [Date.now(), 24 * 60 * 60 * 1000];
-  const make = (name, ageMs) => {
-    const made = path.join(os.tmpdir(), name);
-    fs.mkdirSync(made);
-    fs.writeFileSync(path.join(made, 'a.txt'), 'x');
-    fs.utimesSync(made, new Date(now - ageMs), new Date(now - ageMs));
-    return made;
-  };
   // Old and unchanged; old by its name but changed lately; made lately; not ours.
-  const made = [make(`quibshare-web-${now - 2 * day}-aaaaaa`, 2 * day), make(`quibshare-web-${now - 2 * day}-bbbbbb`, 1000),
-                make(`quibshare-web-${now - 1000}-cccccc`, 2 * day), make(`quibshare-webby-${now - 2 * day}-dddddd`, 2 * day)];
+  const made = [[`quibshare-web-${now - 2 * day}-aaaaaa`, 2 * day], [`quibshare-web-${now - 2 * day}-bbbbbb`, 1000],
+                [`quibshare-web-${now - 1000}-cccccc`, 2 * day], [`quibshare-webby-${now - 2 * day}-dddddd`, 2 * day]]
+    .map(([name, ageMs]) => {
+      const folder = path.join(os.tmpdir(), name);
+      fs.mkdirSync(path.join(folder, 'inside'), { recursive: true });
+      fs.utimesSync(folder, new Date(now - ageMs), new Date(now - ageMs));
+      return folder;
+    });
   try {
-    enableWebShare({ electron: standInElectron().electron })();
-    await until(() => !fs.existsSync(made[0]), `${made[0]} left`);
+    await withWebShare({}, () => until(() => !fs.existsSync(made[0]), `${made[0]} left`));
     await delay(200);
     assert.deepEqual(made.map((folder) => fs.existsSync(folder)), [false, true, true, true]);
   } finally {
