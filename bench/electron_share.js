@@ -39,13 +39,7 @@ async function fromPage() {
   while (fs.readdirSync(temporary).length > 0) await new Promise((resolve) => setImmediate(resolve));
 }
 
-async function timed(action) {
-  const start = process.hrtime.bigint();
-  await action();
-  return Number(process.hrtime.bigint() - start) / 1e6;
-}
-
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+const { timed, median } = require('./measure');
 
 (async () => {
   await fromPage();  // warm the file cache and the loader

@@ -21,13 +21,7 @@ function bareSpawn() {
   });
 }
 
-async function timed(action) {
-  const start = process.hrtime.bigint();
-  await action();
-  return Number(process.hrtime.bigint() - start) / 1e6;
-}
-
-const median = (values) => [...values].sort((a, b) => a - b)[Math.floor(values.length / 2)];
+const { timed, median } = require('./measure');
 
 (async () => {
   await share(file);  // warm the file cache and the loader
