@@ -13,7 +13,8 @@
 
 #include "handoff/handoff_channel.h"
 #include "share/activation.h"
-#include "share/data_request.h"
+#include "share/share_session.h"
+#include "share/sheet_title.h"
 #include "share/hresult_error.h"
 #include "share/hstring.h"
 #include "support/unique_resource.h"

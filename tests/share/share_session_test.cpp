@@ -1,6 +1,6 @@
 // The share session's data request and EventRegistration in this process, against requests and packages made
 // by the simulated share sheet (loaded from beside this test).
-#include "share/data_request.h"
+#include "share/share_session.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include "share/activation.h"
 #include "share/com_object.h"
 #include "share/hstring.h"
+#include "share/share_handlers.h"
 #include "worker/file_acquisition.h"
 
 namespace quibshare {
@@ -29,44 +30,6 @@ ComPtr<abi::IDataRequestedEventArgs> MakeRequest(int number, bool withPackage4) 
   ComPtr<abi::IDataRequestedEventArgs> args;
   if (make != nullptr) make(number, withPackage4, args.Put());
   return args;
-}
-
-TEST(FileNameComponent, TakesTheLastComponentAfterAnyRoot) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* name;
-  };
-  const Case cases[] = {
-      {L"C:\\Users\\me\\report.final.pdf", L"report.final.pdf"},
-      {L"C:/Users/me/report.final.pdf", L"report.final.pdf"},
-      {L"C:\\Users/me\\mixed.txt", L"mixed.txt"},
-      {L"C:report.txt", L"report.txt"},
-      {L"C:\\", L""},
-      {L"C:", L""},
-      {L"C:\\dir\\", L""},
-      {L"C:\\dir/", L""},
-      {L"\\\\server\\share\\dir\\file.txt", L"file.txt"},
-      {L"//server/share/file.txt", L"file.txt"},
-      {L"\\\\server", L""},
-      {L"\\\\server\\", L""},
-      {L"\\\\?\\C:\\dir\\file.txt", L"file.txt"},
-      {L"\\\\?\\", L""},
-      {L"\\\\.\\pipe\\name", L"name"},
-      {L"\\\\.\\", L""},
-      {L"\\??\\C:\\x.bin", L"x.bin"},
-      {L"\\??\\", L""},
-      {L"/", L""},
-      {L"", L""},
-      {L"name-only.txt", L"name-only.txt"},
-      {L"C:\\dir\\.hidden", L".hidden"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(FileNameComponent(c.path), c.name) << c.path;
-}
-
-TEST(DefaultSheetTitle, IsTheFileNameForOneFileAndACountForMore) {
-  EXPECT_EQ(DefaultSheetTitle({L"C:\\Users\\me\\report.final.pdf"}), L"report.final.pdf");
-  EXPECT_EQ(DefaultSheetTitle({L"C:\\a.txt", L"C:\\b.txt"}), L"2 files");
-  EXPECT_EQ(DefaultSheetTitle(std::vector<std::wstring>(100, L"C:\\a.txt")), L"100 files");
 }
 
 class DataRequest : public ::testing::Test {

@@ -1,5 +1,6 @@
 // The share session: answers the share sheet's data request with the files, text and link, and
-// notices how the share ends. The handlers are agile: the platform may call them on any thread.
+// holds the subscriptions that tell how the share ends. Served on whichever thread the platform
+// calls on.
 #pragma once
 
 #include <eventtoken.h>
@@ -9,12 +10,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "share/com_ptr.h"
+#include "share/share_end_state.h"
 #include "share/winrt_abi.h"
-#include "support/outcome.h"
 
 namespace quibshare {
 
@@ -39,45 +39,6 @@ class EventRegistration {
   Event event_ = Event::ShareCompleted;
   ComPtr<abi::IWeakReference> package_;
   EventRegistrationToken token_{};
-};
-
-// What the sheet tells of the end of a share: written by the handlers on the platform's threads,
-// read by the share's own thread. Shared by the share and every handler, since a handler may
-// still be called after the share has returned. No locks: the texts travel by atomic exchange.
-class ShareEndState {
- public:
-  ShareEndState() = default;
-  ShareEndState(const ShareEndState&) = delete;
-  ShareEndState& operator=(const ShareEndState&) = delete;
-
-  // The first report of the end wins; `target` is visible before Finished() turns true.
-  void Finish(ShareEnd end, std::wstring target) noexcept;
-  void ChooseApplication(std::wstring name) noexcept;
-  bool Finished() const noexcept { return end_.load() != NotYet; }
-  // Ended, unless the sheet reported completion or cancellation; with the target and the app
-  // name it gave. Takes the texts: call it once, after the share.
-  ShareOutcome TakeOutcome() noexcept;
-
- private:
-  // Owns the latest text put into it; Take hands it over.
-  class TextSlot {
-   public:
-    TextSlot() = default;
-    TextSlot(const TextSlot&) = delete;
-    TextSlot& operator=(const TextSlot&) = delete;
-    ~TextSlot() { delete text_.exchange(nullptr); }
-    void Put(std::wstring text) noexcept;
-    std::wstring Take() noexcept;
-
-   private:
-    std::atomic<std::wstring*> text_{nullptr};
-  };
-
-  static constexpr int NotYet = -1;
-  std::atomic<bool> claimed_{false};
-  std::atomic<int> end_{NotYet};
-  TextSlot target_;
-  TextSlot app_;
 };
 
 // Removes one of the manager's subscriptions (DataRequested, TargetApplicationChosen) when it
@@ -165,26 +126,5 @@ class ShareSession : public std::enable_shared_from_this<ShareSession> {
   std::mutex readyMutex_;
   std::function<void()> onReady_;
 };
-
-// The DataRequested delegate serving `session`; raises on failure.
-ComPtr<abi::IDataRequestedHandler> MakeDataRequestHandler(std::shared_ptr<ShareSession> session);
-
-// The TargetApplicationChosen delegate, keeping the chosen application's name in the session.
-ComPtr<abi::ITargetApplicationChosenHandler> MakeTargetChosenHandler(std::shared_ptr<ShareSession> session);
-
-// The last component of a path, "\" and "/" both separating; empty when the path ends in a
-// separator or is only a root (drive, device or network prefix).
-std::wstring_view FileNameComponent(std::wstring_view path) noexcept;
-
-// The sheet's title when the host gave none: the file's name for one file, "N files" for more.
-std::wstring DefaultSheetTitle(const std::vector<std::wstring>& paths);
-
-// The sheet's title, never empty: the host's; else DefaultSheetTitle when there are files; else
-// the web link's host as the platform's Uri reads it (no port); else the text's first line that
-// holds more than blanks, trimmed and cut to SheetTitleFromTextLength units, never inside a
-// surrogate pair; else "Shared text".
-inline constexpr std::size_t SheetTitleFromTextLength = 64;
-std::wstring SheetTitle(const std::wstring& title, const std::vector<std::wstring>& paths,
-                        abi::IUriRuntimeClass* webLink, std::wstring_view text);
 
 }  // namespace quibshare
