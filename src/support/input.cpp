@@ -183,8 +183,14 @@ bool HasNamedStream(std::wstring_view path) {
   return path.find(L':', driveEnd) != std::wstring_view::npos;
 }
 
+// A link handed to --input: normalized, its scheme's colon would read as a named stream.
+bool IsLink(std::wstring_view file) {
+  return StartsWithIgnoringAsciiCase(file, L"http://") || StartsWithIgnoringAsciiCase(file, L"https://");
+}
+
 // The reason the file cannot be shared, or nullptr with *path set to its full path.
 const wchar_t* CheckFile(const std::wstring& file, std::wstring* path, ReadFileAttributes readAttributes) {
+  if (IsLink(file)) return L"input is a link, not a file: give it with --url";
   if (file.empty()) return L"input path cannot be empty";
   std::optional<std::wstring> normalized = NormalizeInputPath(file);
   if (!normalized) return L"input path cannot be normalized";
@@ -355,12 +361,6 @@ ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failur
     return {};
   }
   return {true, std::move(*request), std::move(paths)};
-}
-
-std::optional<std::wstring> CheckInput(const ArgumentList& arguments) {
-  std::wstring failureText;
-  if (ValidateInput(arguments, &failureText).valid) return std::nullopt;
-  return failureText;
 }
 
 }  // namespace quibshare

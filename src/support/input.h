@@ -67,8 +67,9 @@ struct ValidatedInput {
 // GetFileAttributesW's shape, so that a test can stand in for a slow or failing file system.
 using ReadFileAttributes = DWORD(WINAPI*)(LPCWSTR path);
 
-// Each file of `request` in order: not empty, normalisable, neither a device nor a named stream
-// (told from the path's form alone, before anything is opened), existing, not a directory. Fills
+// Each file of `request` in order: not a link (http:// or https://, any case), not empty,
+// normalisable, neither a device nor a named stream (told from the path's form alone, before
+// anything is opened), existing, not a directory. Fills
 // `paths` with the fully qualified paths, or returns the failure text. With several files the
 // reason of a rejected one ends in " (input N)", N counted from 1.
 std::optional<std::wstring> CheckFiles(const ShareRequest& request, std::vector<std::wstring>& paths,
@@ -77,9 +78,6 @@ std::optional<std::wstring> CheckFiles(const ShareRequest& request, std::vector<
 // ParseRequest, then CheckFiles.
 ValidatedInput ValidateInput(const ArgumentList& arguments, std::wstring* failureText,
                              ReadFileAttributes readAttributes = GetFileAttributesW);
-
-// The failure text of ValidateInput, or nothing when the input is valid.
-std::optional<std::wstring> CheckInput(const ArgumentList& arguments);
 
 // GetFullPathNameW of the path with "/" read as "\", with no length limit of our own.
 std::optional<std::wstring> NormalizeInputPath(const std::wstring& path);

@@ -64,6 +64,8 @@ TEST(HostRequest, EachMisuseIsRejectedWithItsReasonAndNothingShared) {
       // What Windows would answer for, were it asked: the console, and a stream of a real file.
       {{L"--input", L"CON", L"--wait"}, "input must be a regular file, not a device"},
       {{L"--input", a + L":s", L"--wait"}, "input must be a regular file, not a named stream"},
+      {{L"--input", a, L"--input", L"https://example.com/x"},
+       "input is a link, not a file: give it with --url (input 2)"},
   };
   for (const Case& c : cases) {
     const ProcessResult result = Share(test::QuibSharePath(), c.arguments);
