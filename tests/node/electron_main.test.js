@@ -234,13 +234,16 @@ test('every end reaches the page with its name and removes the folder, no path o
     assert.ok(logged === undefined ? lines.length === 0 : logged.test(lines.join('\n')), lines.join('\n'));
     await until(() => folders().every((name) => before.includes(name)), `${JSON.stringify(expected)}: folder left`);
   }
-  // A name of 240 units shares under one that keeps its path within 259 units, with room for " (NN)".
+  // A name of 240 units, in a temporary folder deeper than most, shares under one that keeps its
+  // path within 259 units, with room for " (NN)".
+  const deeper = path.join(path.dirname(record), 'a temporary folder deeper than most');
+  fs.mkdirSync(deeper);
   await withWebShare({}, async ({ load }) => {
     assert.deepEqual(await load().invoke({ files: [file(`${'n'.repeat(240)}.txt`)] }), Completed);
     const [shared] = recorded().filter((line) => line.startsWith('SetStorageItemsReadOnly '));
     const sharedPath = shared.slice('SetStorageItemsReadOnly 1 '.length);
-    assert.deepEqual([sharedPath.length, sharedPath.endsWith('n.txt')], [259 - 5, true]);
-  });
+    assert.deepEqual([sharedPath.length, sharedPath.startsWith(deeper), sharedPath.endsWith('n.txt')], [259 - 5, true, true]);
+  }, { TEMP: deeper, TMP: deeper });
 });
 
 // The shares overlap, so they write a record of their own.
