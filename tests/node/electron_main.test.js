@@ -14,18 +14,16 @@ const { enableWebShare } = require('quibshare/electron');
 const installed = path.dirname(require.resolve('quibshare'));
 // Not exported: the main side's pure rules, loaded from the package's folder.
 const { windowsFileNames, failureAnswer } = require(path.join(installed, 'electron', 'request.js'));
-const record = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-')), 'record.txt');
-process.env.QUIBSHARE_SIM_LOG = record;
+const { newRecord } = require('./sim_record.js');
+const records = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-'));
 const refused = (name, message) => ({ error: { name, message } });
 const [Denied, Invalid] = [refused('NotAllowedError', 'Permission denied'), refused('TypeError', 'Invalid share data')];
 const file = (name, text = name) => ({ name, type: 'text/plain', data: new TextEncoder().encode(text).buffer });
 const Completed = { outcome: 'completed' };
 
-// What the simulated sheet was given, since the last call.
-function recorded() {
-  const lines = fs.existsSync(record) ? fs.readFileSync(record, 'utf8').split('\n') : [];
-  fs.rmSync(record, { force: true });
-  return lines.filter((line) => /^(title|text|weblink|SetStorageItemsReadOnly|window) /.test(line));
+// What the simulated sheet was given in `record`, once its worker has ended.
+async function given(record) {
+  return (await record.ended()).filter((line) => /^(title|text|weblink|SetStorageItemsReadOnly|window) /.test(line));
 }
 const folders = () => fs.readdirSync(os.tmpdir()).filter((name) => name.startsWith('quibshare-web-'));
 async function until(condition, what) {
@@ -53,7 +51,6 @@ async function withWebShare({ register = true, ...options }, use, variables = {}
     screen: { dipToScreenRect: (window, { x, y, width, height }) => ({ x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 }) },
   };
   const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
-  recorded();
   Object.assign(process.env, variables);
   try {
     return await use({ electron, preloads, sender, sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
@@ -93,8 +90,9 @@ test('a page\'s share goes over its window, its files under safe names in one ne
       [{ text: 'Just words' }, ['title 1 Just words', 'text 1 Just words']],
     ];
     for (const [request, shared] of cases) {
+      const record = newRecord(records);
       assert.deepEqual(await stand.invoke(request), Completed);
-      const [window, ...lines] = recorded();
+      const [window, ...lines] = await given(record);
       // 150 % of the content bounds, the sheet's owner at their centre.
       assert.match(window, / at=450,300 /);
       const made = folders().filter((name) => !before.includes(name)).map((name) => path.join(os.tmpdir(), name));
@@ -130,12 +128,13 @@ test('what a hostile page sends is refused with its name, and nothing is written
       [{ files: [file('notes.txt'), file('run.bat')] }, Denied],
     ];
     const before = folders();
+    const record = newRecord(records);
     for (const [request, answer] of cases) assert.deepEqual(await stand.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
-    assert.deepEqual([folders(), fs.existsSync(record)], [before, false]);
+    assert.deepEqual([folders(), fs.existsSync(record.file)], [before, false]);
   }));
 
 test('every end reaches the page with its name and removes the folder; one share at a time from a window', async () => {
-  const alone = path.join(path.dirname(record), 'alone', 'QuibShare.exe');
+  const alone = path.join(records, 'alone', 'QuibShare.exe');
   fs.cpSync(quibshare.executablePath(), alone);
   const cases = [
     [{ QUIBSHARE_SIM_END: 'cancel' }, {}, { outcome: 'canceled' }],
@@ -146,6 +145,7 @@ test('every end reaches the page with its name and removes the folder; one share
     [{}, {}, Completed],
   ];
   for (const [variables, options, expected] of cases) {
+    newRecord(records);
     const before = folders();
     // A second share from the same window, asked while the first runs, is refused.
     assert.deepEqual(await withWebShare(options, ({ invoke, sender }, disable, from = sender()) =>
