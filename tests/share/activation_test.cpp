@@ -81,8 +81,10 @@ TEST(GetActivationFactory, LookupsAtOnceAreEachAnsweredAndRecordedWhole) {
   sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
   constexpr int Threads = 8;
   constexpr int Lookups = 300;
+  constexpr std::size_t Lines = std::size_t{Threads} * Lookups;
   std::vector<int> answered(Threads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(Threads);
   for (int t = 0; t < Threads; ++t) {
     threads.emplace_back([&answered, t] {
       for (int i = 0; i < Lookups; ++i) answered[t] += Find(L"QuibShareTest.Outer.Inner.Gadget").result == S_OK;
@@ -91,10 +93,9 @@ TEST(GetActivationFactory, LookupsAtOnceAreEachAnsweredAndRecordedWhole) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(answered, std::vector<int>(Threads, Lookups));
   const std::vector<std::wstring> record = sim.Record();
-  const auto whole = std::count(record.begin(), record.end(),
-                                L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.Gadget");
-  EXPECT_EQ(std::pair(record.size(), whole), std::pair(std::size_t{Threads * Lookups}, std::ptrdiff_t{Threads * Lookups}))
-      << "(lines, whole lines) recorded";
+  const auto whole = static_cast<std::size_t>(
+      std::count(record.begin(), record.end(), L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.Gadget"));
+  EXPECT_EQ(std::pair(record.size(), whole), std::pair(Lines, Lines)) << "(lines, whole lines) recorded";
 }
 
 TEST(GetActivationFactory, WorksOnAThreadWithoutCom) {
