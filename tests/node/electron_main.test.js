@@ -14,7 +14,7 @@ const { enableWebShare } = require('quibshare/electron');
 const installed = path.dirname(require.resolve('quibshare'));
 // Not exported: the main side's pure rules, loaded from the package's folder.
 const { windowsFileNames, failureAnswer } = require(path.join(installed, 'electron', 'request.js'));
-const { newRecord } = require('./sim_record.js');
+const { newRecord } = require('./share_support.js');
 const records = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-'));
 const refused = (name, message) => ({ error: { name, message } });
 const [Denied, Invalid] = [refused('NotAllowedError', 'Permission denied'), refused('TypeError', 'Invalid share data')];

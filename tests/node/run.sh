@@ -21,8 +21,8 @@ if [ "$mode" = windows ] || [ "$mode" = electron-main ]; then sim=$bin/quibshare
 install_package_app "$app" "$tarball" "$sim"
 cp "$here"/*.test.js "$here"/*consumer.ts "$app/"
 cp "$stand_in" "$app/stand_in.exe"
-# The outcome lines the Rust crate's tests read too, and the simulated sheet's record.
-cp "$here/outcome_lines.js" "$here/sim_record.js" "$here/../outcome_lines.tsv" "$app/"
+# The outcome lines the Rust crate's tests read too, and what the sharing tests share.
+cp "$here/outcome_lines.js" "$here/share_support.js" "$here/../outcome_lines.tsv" "$app/"
 cd "$app"
 case $mode in
   linux)

@@ -15,7 +15,7 @@ const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { share, QuibShareError } = quibshare;
 const { outcomeLine } = require('./outcome_lines.js');
-const { newRecord } = require('./sim_record.js');
+const { newRecord, retried } = require('./share_support.js');
 
 const NotAvailable =
   'Sharing is not available on this system: the Windows share interface is missing or disabled.';
@@ -144,7 +144,7 @@ test('the sheet gets the title and one read-only item, and nothing is left runni
   const file = writeFile('report.final.pdf');
   const record = newRecord(folder);
   const before = await idleResources();
-  assert.deepEqual(await share(file), { outcome: 'handed' });
+  assert.deepEqual(await retried(() => share(file)), { outcome: 'handed' });
   await expectNothingLeftBut(before);
   // The broker ends at the handover, before its worker has finished the share.
   await record.ended();
@@ -167,7 +167,7 @@ test('relative, forward-slash, non-ASCII and long paths reach the sheet fully qu
   ];
   for (const [argument, shared] of cases) {
     const record = newRecord(folder);
-    await share(argument);
+    await retried(() => share(argument));
     assert.deepEqual(await record.ended(1, 'SetStorageItemsReadOnly'), [`SetStorageItemsReadOnly 1 ${shared}`], argument);
   }
 });
@@ -178,7 +178,7 @@ test('several files with a title, text and link reach the sheet in order, and it
   const outcome = { outcome: 'completed', target: 'Contoso.Mail_8wekyb3d8bbwe!App', app: 'Contoso Mail' };
   const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
   const cases = [
-    ['share()', () => share(files, { title, text, url, anchor: { x: 10.4, y: -20.6, width: 32, height: 32 }, wait: true })],
+    ['share()', () => retried(() => share(files, { title, text, url, anchor: { x: 10.4, y: -20.6, width: 32, height: 32 }, wait: true }))],
     ['the command', () => {
       const result = spawnSync(process.execPath, [cli, '--wait', '--title', title, '--text', text, '--url', url, ...files],
                                { timeout: 120000, encoding: 'utf8' });
@@ -211,7 +211,7 @@ test('a link or a text alone reaches the sheet with its title and no storage ite
     for (const [options, result, [title, text, weblink]] of cases) {
       const how = JSON.stringify(options);
       const record = newRecord(folder);
-      assert.deepEqual(await share([], options), result, how);
+      assert.deepEqual(await retried(() => share([], options)), result, how);
       await record.ended();
       assert.deepEqual([record.lines('title '), record.lines('text '), record.lines('weblink '), record.lines('SetStorageItems')],
                        [title, text, weblink, []], how);
@@ -380,7 +380,7 @@ test('twenty shares at once each get their own outcome', async () => {
   // One record for the twenty, which only they write.
   const record = newRecord(folder);
   const files = Array.from({ length: 20 }, (_, i) => (i % 2 ? path.join(folder, `absent ${i}.txt`) : writeFile(`many ${i}.txt`)));
-  const outcomes = await Promise.allSettled(files.map((file) => share(file)));
+  const outcomes = await Promise.allSettled(files.map((file) => retried(() => share(file))));
   outcomes.forEach((outcome, i) => {
     if (i % 2) {
       assert.equal(outcome.status, 'rejected', files[i]);
