@@ -102,7 +102,8 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
   };
   bool started = start();
   if (!started) {
-    NoteRetry(application + L" (error " + std::to_wstring(GetLastError()) + L")");
+    const DWORD error = GetLastError();
+    NoteRetry(application + L" (error " + std::to_wstring(error) + L")");
     started = start();
   }
   if (!started) {
