@@ -73,8 +73,17 @@ std::vector<std::string> RecordLines(const std::wstring& path, const std::string
   return lines;
 }
 
-void WaitForRecord(const std::wstring& path, const std::string& prefix, std::size_t count) {
-  for (int i = 0; i < 500 && RecordLines(path, prefix).size() < count; ++i) Sleep(10);
+void WaitForRecord(const std::wstring& path, const std::string& prefix) {
+  for (int i = 0; i < 500 && RecordLines(path, prefix).empty(); ++i) Sleep(10);
+}
+
+// Points the simulated sheet at a record of this share's own: the worker of the share before
+// may still be writing to its own record.
+std::wstring NewRecord(const std::wstring& folder) {
+  static unsigned records = 0;
+  const std::wstring record = folder + L"\\record-" + std::to_wstring(++records) + L".txt";
+  SetEnvironmentVariableW(L"QUIBSHARE_SIM_LOG", record.c_str());
+  return record;
 }
 
 void Print(const char* name, double value, double floor, const char* unit) {
@@ -149,10 +158,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring quibShare = folder + L"\\QuibShare.exe";
   const std::wstring floorGui = argv[2];
   const std::string serverPid(argv[3], argv[3] + wcslen(argv[3]));
-  const std::wstring record = folder + L"\\record.txt";
   const std::wstring sample = folder + L"\\sample.txt";
   std::ofstream{std::filesystem::path(sample)} << "benchmark sample\n";
-  SetEnvironmentVariableW(L"QUIBSHARE_SIM_LOG", record.c_str());
   SetEnvironmentVariableW(L"QUIBSHARE_SIM_END_AFTER", L"0");
   const std::wstring input = L"--input \"" + sample + L"\"";
 
@@ -160,14 +167,14 @@ int wmain(int argc, wchar_t** argv) {
   //    and the same share waited for to its end, which the simulated sheet reports at once.
   std::vector<double> share, twoPrograms, signalToExit, waited;
   for (std::size_t i = 0; i < Runs; ++i) {
+    const std::wstring record = NewRecord(folder);
     const double start = Now();
     if (RunToEnd(quibShare, input) != 0) std::fprintf(stderr, "share %zu did not give 0\n", i);
     const double end = Now();
     share.push_back(end - start);
-    WaitForRecord(record, "remove ShareCompleted", 2 * i + 1);
+    WaitForRecord(record, "remove ShareCompleted");
     const std::vector<std::string> handled = RecordLines(record, "clock handled ");
-    // A line the simulation is still writing may be cut short: take only a whole number.
-    const long long counter = handled.size() == 2 * i + 1 ? std::strtoll(handled.back().c_str() + 14, nullptr, 10) : 0;
+    const long long counter = handled.size() == 1 ? std::strtoll(handled.back().c_str() + 14, nullptr, 10) : 0;
     if (counter > 0) signalToExit.push_back(end - CounterToMs(counter));
 
     const double floorStart = Now();
@@ -175,10 +182,11 @@ int wmain(int argc, wchar_t** argv) {
     RunToEnd(floorGui, L"--window");
     twoPrograms.push_back(Now() - floorStart);
 
+    const std::wstring waitedRecord = NewRecord(folder);
     const double waitStart = Now();
     if (RunToEnd(quibShare, input + L" --wait") != 0) std::fprintf(stderr, "waited share %zu did not give 0\n", i);
     waited.push_back(Now() - waitStart);
-    WaitForRecord(record, "remove ShareCompleted", 2 * (i + 1));
+    WaitForRecord(waitedRecord, "remove ShareCompleted");
   }
   Print("host -> exit 0 through the simulated sheet", Median(share), Median(twoPrograms), "ms");
   Print("host -> exit 0 with --wait, completed at once", Median(waited), Median(share), "ms");

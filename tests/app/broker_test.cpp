@@ -151,6 +151,7 @@ class BrokerTest : public ::testing::Test {
                 const Deadlines& deadlines = {10000}, const std::vector<std::wstring>& options = {}) {
     BrokerRun run = RunOnce(script, exitCode, reason, deadlines, options);
     if (run.exitCode != 1 || !run.standardError.empty() || StartedWorker() != 0) return run;
+    test::NoteRetry(L"the broker's worker, script " + script);
     return RunOnce(script, exitCode, reason, deadlines, options);
   }
 

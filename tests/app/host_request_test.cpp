@@ -131,7 +131,7 @@ TEST(HostRequest, SeveralFilesATitleATextAndALinkReachTheSheetAsGiven) {
   // Without a title: the file's name for one file, the count for several.
   for (const auto& [files, title] : {std::pair{std::vector<std::wstring>{L"--input", a}, L"title 1 a report.pdf"},
                                      std::pair{std::vector<std::wstring>{L"--input", a, L"--input", b}, L"title 1 2 files"}}) {
-    sim.ClearRecord();
+    sim.NewRecord();
     std::vector<std::wstring> arguments = files;
     arguments.push_back(L"--wait");
     EXPECT_EQ(Share(exe, arguments, &sim).exitCode, 0u);
@@ -158,7 +158,7 @@ TEST(HostRequest, ALinkOrATextAloneReachesTheSheetWithoutAFile) {
   EXPECT_EQ(sim.Record(L"text"), std::vector<std::wstring>{});
   nothingAboutFiles();
 
-  sim.ClearRecord();
+  sim.NewRecord();
   const ProcessResult text = Share(exe, {L"--anchor", L"0,0,10,10", L"--text", L"  \n  Meet at noon  ", L"--wait"}, &sim);
   EXPECT_EQ(text.exitCode, 0u);
   EXPECT_EQ(text.standardOutput, "{\"outcome\":\"completed\"}\r\n");

@@ -91,7 +91,7 @@ TEST(HostContract, SharesRelativeSlashedAndLongPaths) {
   };
   const Case cases[] = {{L"report.final.pdf", file}, {file, file}, {forward, file}, {longFile, longFile}};
   for (const Case& c : cases) {
-    sim.ClearRecord();
+    sim.NewRecord();
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(temp.Path().c_str());  // the broker and its worker inherit it

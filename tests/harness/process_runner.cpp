@@ -3,6 +3,7 @@
 
 #include <objbase.h>
 
+#include <cstdio>
 #include <map>
 
 #include "app/broker.h"
@@ -29,7 +30,29 @@ std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
   return block;
 }
 
+std::string Utf8(const std::wstring& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
 }  // namespace
+
+void NoteRetry(const std::wstring& what) {
+  const std::string line = "retried a process start that Wine failed: " + Utf8(what) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableW(L"QUIBSHARE_RETRY_LOG", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  const HANDLE opened = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return;
+  const UniqueHandle file(opened);
+  DWORD written = 0;
+  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
 
 std::string ReadAvailable(HANDLE pipe) {
   std::string bytes;
@@ -77,7 +100,13 @@ ProcessResult RunProcess(const std::wstring& application, const std::vector<std:
     return CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                           CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info);
   };
-  if (!start() && !start()) {
+  bool started = start();
+  if (!started) {
+    const DWORD error = GetLastError();
+    NoteRetry(application + L" (error " + std::to_wstring(error) + L")");
+    started = start();
+  }
+  if (!started) {
     result.exitCode = static_cast<DWORD>(-1);
     result.startFailed = true;
     return result;

@@ -31,6 +31,11 @@ struct RunOptions {
 ProcessResult RunProcess(const std::wstring& application, const std::vector<std::wstring>& arguments,
                          const RunOptions& options = {});
 
+// Tells of a process start that Wine failed and that was tried once more: on standard error,
+// and as one line appended to the file QUIBSHARE_RETRY_LOG names, so that scripts/soak can count
+// such retries instead of letting them pass unseen.
+void NoteRetry(const std::wstring& what);
+
 // Reads what a pipe holds now, without waiting for more.
 std::string ReadAvailable(HANDLE pipe);
 

@@ -24,9 +24,7 @@ std::optional<std::wstring> ProcessVariable(const std::wstring& name) {
 
 }  // namespace
 
-SimSession::SimSession(SimScope scope) : scope_(scope), recordPath_(folder_.Path() + L"\\record.txt") {
-  Set(L"LOG", recordPath_);
-}
+SimSession::SimSession(SimScope scope) : scope_(scope) { NewRecord(); }
 
 SimSession::~SimSession() {
   for (const auto& [variable, value] : previous_) {
@@ -66,12 +64,9 @@ std::vector<std::wstring> SimSession::Record(const std::wstring& prefix) const {
   return lines;
 }
 
-void SimSession::ClearRecord() const {
-  // A worker still writing its last line holds the file for a moment: try again then.
-  for (int tries = 0; tries < 200 && !DeleteFileW(recordPath_.c_str()); ++tries) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return;
-    Sleep(10);
-  }
+void SimSession::NewRecord() {
+  recordPath_ = folder_.Path() + L"\\record-" + std::to_wstring(++records_) + L".txt";
+  Set(L"LOG", recordPath_);
 }
 
 bool SimSession::WaitFor(const std::wstring& prefix, unsigned timeoutMs) const {

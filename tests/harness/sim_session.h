@@ -30,7 +30,10 @@ class SimSession {
   std::vector<std::wstring> Environment() const;
   // The lines recorded so far, optionally only those starting with `prefix`.
   std::vector<std::wstring> Record(const std::wstring& prefix = L"") const;
-  void ClearRecord() const;
+  // Gives the next share a record of its own: processes started after this (and the platform
+  // in this process, for ThisProcess) write to a fresh file, while a worker of an earlier share
+  // may go on writing to its own. A file is never deleted and made again under the same name.
+  void NewRecord();
   // Waits up to timeoutMs for a recorded line starting with `prefix`.
   bool WaitFor(const std::wstring& prefix, unsigned timeoutMs = 10000) const;
   // Subscriptions ("ShareCompleted 1 2": event, package, token) added but not removed, in the
@@ -47,6 +50,7 @@ class SimSession {
   SimScope scope_;
   TempDirectory folder_;
   std::wstring recordPath_;
+  unsigned records_ = 0;
   std::map<std::wstring, std::wstring> settings_;
   // This process's values before the session set them (ThisProcess only); none: unset.
   std::map<std::wstring, std::optional<std::wstring>> previous_;

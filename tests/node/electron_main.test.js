@@ -16,17 +16,15 @@ const installed = path.dirname(require.resolve('quibshare'));
 // Not exported: the main side's pure rules, loaded from the package's folder.
 const { windowsFileNames } = require(path.join(installed, 'electron', 'request.js'));
 const { senderRefusal } = require(path.join(installed, 'electron', 'sender.js'));
-const record = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-')), 'record.txt');
-process.env.QUIBSHARE_SIM_LOG = record;
+const { newRecord } = require('./share_support.js');
+const records = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-'));
 const { answers } = table;
 const file = (name, text = name) => ({ name, type: 'text/plain', data: new TextEncoder().encode(text).buffer });
 const Completed = { outcome: 'completed' };
 
-// What the simulated sheet was given, since the last call.
-function recorded() {
-  const lines = fs.existsSync(record) ? fs.readFileSync(record, 'utf8').split('\n') : [];
-  fs.rmSync(record, { force: true });
-  return lines.filter((line) => /^(title|text|weblink|SetStorageItemsReadOnly|window) /.test(line));
+// What the simulated sheet was given in `record`, once its worker has ended.
+async function given(record) {
+  return (await record.ended()).filter((line) => /^(title|text|weblink|SetStorageItemsReadOnly|window) /.test(line));
 }
 const folders = () => fs.readdirSync(os.tmpdir()).filter((name) => name.startsWith('quibshare-web-'));
 async function until(condition, what) {
@@ -81,7 +79,6 @@ async function withWebShare({ register = true, ...options }, use, variables = {}
   const warn = console.warn;
   console.warn = (line) => logged.push(line);
   const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
-  recorded();
   const earlier = Object.fromEntries(Object.keys(variables).map((name) => [name, process.env[name]]));
   Object.assign(process.env, variables);
   try {
@@ -137,8 +134,9 @@ test('a page\'s share goes over its window, its files under safe names in one ne
     ];
     const page = stand.load();
     for (const [request, shared] of cases) {
+      const record = newRecord(records);
       assert.deepEqual(await page.invoke(request), Completed);
-      const [window, ...lines] = recorded();
+      const [window, ...lines] = await given(record);
       // 150 % of the content bounds, the sheet's owner at their centre.
       assert.match(window, / at=450,300 /);
       const made = folders().filter((name) => !before.includes(name)).map((name) => path.join(os.tmpdir(), name));
@@ -192,14 +190,15 @@ test('what a hostile page sends, or a frame that may not share, is refused with 
       [{ invoke: (request) => top.invoke({}).then(() => top.invoke(request, { input: false })) }, { text: 'x' }, answers['no-gesture']],
     ];
     const before = folders();
+    const record = newRecord(records);
     for (const [page, request, answer] of cases) assert.deepEqual(await page.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
-    assert.deepEqual([folders(), fs.existsSync(record)], [before, false]);
+    assert.deepEqual([folders(), fs.existsSync(record.file)], [before, false]);
     assert.equal(stand.logged.filter((line) => line.startsWith('quibshare/electron: a share was refused: ')).length, 5);
   }));
 
 test('every end reaches the page with its name and removes the folder, no path or system text in it; one share at a time from a document', async () => {
-  const alone = path.join(path.dirname(record), 'alone', 'QuibShare.exe');
-  const missing = path.join(path.dirname(record), 'missing', 'QuibShare.exe');
+  const alone = path.join(records, 'alone', 'QuibShare.exe');
+  const missing = path.join(records, 'missing', 'QuibShare.exe');
   fs.cpSync(quibshare.executablePath(), alone);
   // There as the page loads, gone when it shares.
   const lose = () => fs.cpSync(quibshare.executablePath(), missing);
@@ -212,6 +211,7 @@ test('every end reaches the page with its name and removes the folder, no path o
     [{}, {}, Completed],
   ];
   for (const [variables, options, expected, logged, prepare] of cases) {
+    newRecord(records);
     const before = folders();
     prepare?.();
     // A second share from the same document, asked while the first runs, is refused.
@@ -226,18 +226,19 @@ test('every end reaches the page with its name and removes the folder, no path o
   }
   // A name of 240 units, in a temporary folder deeper than most, shares under one that keeps its
   // path within 259 units, with room for " (NN)".
-  const deeper = path.join(path.dirname(record), 'a temporary folder deeper than most');
+  const deeper = path.join(records, 'a temporary folder deeper than most');
   fs.mkdirSync(deeper);
   await withWebShare({}, async ({ load }) => {
+    const record = newRecord(records);
     assert.deepEqual(await load().invoke({ files: [file(`${'n'.repeat(240)}.txt`)] }), Completed);
-    const [shared] = recorded().filter((line) => line.startsWith('SetStorageItemsReadOnly '));
+    const [shared] = (await given(record)).filter((line) => line.startsWith('SetStorageItemsReadOnly '));
     const sharedPath = shared.slice('SetStorageItemsReadOnly 1 '.length);
     assert.deepEqual([sharedPath.length, sharedPath.startsWith(deeper), sharedPath.endsWith('n.txt')], [259 - 5, true, true]);
   }, { TEMP: deeper, TMP: deeper });
 });
 
 // The shares overlap, so they write a record of their own.
-const ownRecord = path.join(path.dirname(record), 'overlapping.txt');
+const ownRecord = path.join(records, 'overlapping.txt');
 test('a new document shares at once while its frame\'s old one still has the sheet open; the old answer is dropped; bytes in flight are capped', () =>
   withWebShare({}, async ({ load }) => {
     const old = load();

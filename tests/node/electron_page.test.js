@@ -96,9 +96,11 @@ test('a click shares at once, the link resolved and the file whole, one share at
       nextData = { title: 'Report', text: 42, url: '../report?id=7#top',
                    files: [new File([new Uint8Array([0, 1, 254, 255])], 'report.PDF', { type: 'application/pdf' })] }`);
     await page.click('#share');
-    // Refused while the first runs, before any other check: asked with a gesture, then once the click's has lapsed.
+    // Refused while the first runs, before any other check: asked with a gesture and nothing to share,
+    // then with a text once the click's activation has lapsed (checked, or a gesture check first passes too).
     assert.equal(await page.evaluate(() => attempt({})), Busy);
     for (let tries = 0; tries < 75 && await quiet('navigator.userActivation.isActive'); ++tries) await delay(200);
+    assert.equal(await quiet('navigator.userActivation.isActive'), false, 'the click\'s activation lapsed');
     assert.equal(await quiet('attempt({ text: "second" })'), Busy);
     assert.deepEqual(await page.evaluate(async () => {
       finishShare({ outcome: 'completed' });

@@ -15,13 +15,14 @@ const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { share, QuibShareError } = quibshare;
 const { outcomeLine } = require('./outcome_lines.js');
+const { newRecord, retried } = require('./share_support.js');
 
 const NotAvailable =
   'Sharing is not available on this system: the Windows share interface is missing or disabled.';
 const standIn = path.resolve('stand_in.exe');
 const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-node-'));
-const record = path.join(folder, 'record.txt');
-process.env.QUIBSHARE_SIM_LOG = record;
+// Shares whose record no test reads write here.
+newRecord(folder);
 
 // The package keeps its child to itself; the stand-in tests need its pid.
 const children = [];
@@ -33,17 +34,6 @@ function writeFile(name) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
   fs.writeFileSync(file, 'shared by a test\n');
   return file;
-}
-
-function recorded(prefix) {
-  const text = fs.existsSync(record) ? fs.readFileSync(record, 'utf8') : '';
-  return text.split('\n').filter((line) => line.startsWith(prefix));
-}
-
-// The broker may end before the worker has finished the share: wait for the sheet to end it.
-async function waitForRecorded(prefix, count) {
-  for (let tries = 0; tries < 300 && recorded(prefix).length < count; ++tries) await delay(50);
-  return recorded(prefix);
 }
 
 async function rejection(promise, expected) {
@@ -152,14 +142,15 @@ function hangerCleanup(t, name) {
 test('the sheet gets the title and one read-only item, and nothing is left running', async () => {
   assert.equal(quibshare.isSupported(), true);
   const file = writeFile('report.final.pdf');
-  fs.rmSync(record, { force: true });
+  const record = newRecord(folder);
   const before = await idleResources();
-  assert.deepEqual(await share(file), { outcome: 'handed' });
+  assert.deepEqual(await retried(() => share(file)), { outcome: 'handed' });
   await expectNothingLeftBut(before);
-  await waitForRecorded('remove ShareCompleted', 1);
-  assert.deepEqual(recorded('title'), ['title 1 report.final.pdf']);
-  assert.deepEqual(recorded('SetStorageItemsReadOnly'), [`SetStorageItemsReadOnly 1 ${file}`]);
-  assert.deepEqual(recorded('unexpected'), []);
+  // The broker ends at the handover, before its worker has finished the share.
+  await record.ended();
+  assert.deepEqual(record.lines('title'), ['title 1 report.final.pdf']);
+  assert.deepEqual(record.lines('SetStorageItemsReadOnly'), [`SetStorageItemsReadOnly 1 ${file}`]);
+  assert.deepEqual(record.lines('unexpected'), []);
 });
 
 test('relative, forward-slash, non-ASCII and long paths reach the sheet fully qualified', async () => {
@@ -175,10 +166,9 @@ test('relative, forward-slash, non-ASCII and long paths reach the sheet fully qu
     [longFile, longFile],
   ];
   for (const [argument, shared] of cases) {
-    fs.rmSync(record, { force: true });
-    await share(argument);
-    await waitForRecorded('remove ShareCompleted', 1);
-    assert.deepEqual(recorded('SetStorageItemsReadOnly'), [`SetStorageItemsReadOnly 1 ${shared}`], argument);
+    const record = newRecord(folder);
+    await retried(() => share(argument));
+    assert.deepEqual(await record.ended(1, 'SetStorageItemsReadOnly'), [`SetStorageItemsReadOnly 1 ${shared}`], argument);
   }
 });
 
@@ -188,7 +178,7 @@ test('several files with a title, text and link reach the sheet in order, and it
   const outcome = { outcome: 'completed', target: 'Contoso.Mail_8wekyb3d8bbwe!App', app: 'Contoso Mail' };
   const cli = path.join(path.dirname(require.resolve('quibshare')), 'cli.js');
   const cases = [
-    ['share()', () => share(files, { title, text, url, anchor: { x: 10.4, y: -20.6, width: 32, height: 32 }, wait: true })],
+    ['share()', () => retried(() => share(files, { title, text, url, anchor: { x: 10.4, y: -20.6, width: 32, height: 32 }, wait: true }))],
     ['the command', () => {
       const result = spawnSync(process.execPath, [cli, '--wait', '--title', title, '--text', text, '--url', url, ...files],
                                { timeout: 120000, encoding: 'utf8' });
@@ -199,11 +189,11 @@ test('several files with a title, text and link reach the sheet in order, and it
   ];
   await withVariables({ QUIBSHARE_SIM_TARGET: outcome.target, QUIBSHARE_SIM_APP: outcome.app }, async () => {
     for (const [how, run] of cases) {
-      fs.rmSync(record, { force: true });
+      const record = newRecord(folder);
       assert.deepEqual(await run(), outcome, how);
       // Waited, the share has ended before the call returns.
-      assert.equal(recorded('remove ShareCompleted').length, 1, how);
-      assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItemsReadOnly')],
+      assert.equal(record.lines('remove ShareCompleted').length, 1, how);
+      assert.deepEqual([record.lines('title '), record.lines('text '), record.lines('weblink '), record.lines('SetStorageItemsReadOnly')],
                        [[`title 1 ${title}`], [`text 1 ${text}`], [`weblink 1 ${url}`],
                         [`SetStorageItemsReadOnly 1 ${files.join(' ')}`]], how);
     }
@@ -220,12 +210,12 @@ test('a link or a text alone reaches the sheet with its title and no storage ite
   await withVariables({ QUIBSHARE_SIM_END: 'cancel' }, async () => {
     for (const [options, result, [title, text, weblink]] of cases) {
       const how = JSON.stringify(options);
-      fs.rmSync(record, { force: true });
-      assert.deepEqual(await share([], options), result, how);
-      await waitForRecorded('remove ShareCompleted', 1);
-      assert.deepEqual([recorded('title '), recorded('text '), recorded('weblink '), recorded('SetStorageItems')],
+      const record = newRecord(folder);
+      assert.deepEqual(await retried(() => share([], options)), result, how);
+      await record.ended();
+      assert.deepEqual([record.lines('title '), record.lines('text '), record.lines('weblink '), record.lines('SetStorageItems')],
                        [title, text, weblink, []], how);
-      assert.deepEqual(recorded('factory').filter((line) => line.endsWith('StorageFile')), [], how);
+      assert.deepEqual(record.lines('factory').filter((line) => line.endsWith('StorageFile')), [], how);
     }
   });
 });
@@ -387,9 +377,10 @@ test('a leftover process on the pipes does not keep a share from settling on its
 });
 
 test('twenty shares at once each get their own outcome', async () => {
-  fs.rmSync(record, { force: true });
+  // One record for the twenty, which only they write.
+  const record = newRecord(folder);
   const files = Array.from({ length: 20 }, (_, i) => (i % 2 ? path.join(folder, `absent ${i}.txt`) : writeFile(`many ${i}.txt`)));
-  const outcomes = await Promise.allSettled(files.map((file) => share(file)));
+  const outcomes = await Promise.allSettled(files.map((file) => retried(() => share(file))));
   outcomes.forEach((outcome, i) => {
     if (i % 2) {
       assert.equal(outcome.status, 'rejected', files[i]);
@@ -398,9 +389,8 @@ test('twenty shares at once each get their own outcome', async () => {
       assert.deepEqual(outcome, { status: 'fulfilled', value: { outcome: 'handed' } }, files[i]);
     }
   });
-  const shared = await waitForRecorded('remove ShareCompleted', 10);
-  assert.equal(shared.length, 10);
-  assert.deepEqual(recorded('SetStorageItemsReadOnly').map((line) => line.replace(/^\S+ \d+ /, '')).sort(),
+  assert.equal((await record.ended(10, 'remove ShareCompleted')).length, 10);
+  assert.deepEqual(record.lines('SetStorageItemsReadOnly').map((line) => line.replace(/^\S+ \d+ /, '')).sort(),
                    files.filter((_, i) => i % 2 === 0).sort());
 });
 

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <roapi.h>
 
+#include <algorithm>
 #include <new>
 #include <thread>
+#include <vector>
 
 #include "harness/sim_session.h"
 #include "share/hstring.h"
@@ -70,6 +72,30 @@ TEST(GetActivationFactory, FetchesAnAgileFactoryOncePerProcess) {
   }
   EXPECT_EQ(sim.Record(L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.AgileGadget").size(), 1u);
   EXPECT_EQ(sim.Record(L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.Gadget").size(), 3u);
+}
+
+// Lookups from several threads at once are each answered, and the record keeps each line whole:
+// every test reads what the platform was asked from it.
+TEST(GetActivationFactory, LookupsAtOnceAreEachAnsweredAndRecordedWhole) {
+  test::SimSession sim(test::SimScope::ThisProcess);
+  sim.Set(L"ANSWERING", L"QuibShareTest.Outer.Inner");
+  constexpr int Threads = 8;
+  constexpr int Lookups = 300;
+  constexpr std::size_t Lines = std::size_t{Threads} * Lookups;
+  std::vector<int> answered(Threads, 0);
+  std::vector<std::thread> threads;
+  threads.reserve(Threads);
+  for (int t = 0; t < Threads; ++t) {
+    threads.emplace_back([&answered, t] {
+      for (int i = 0; i < Lookups; ++i) answered[t] += Find(L"QuibShareTest.Outer.Inner.Gadget").result == S_OK;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(answered, std::vector<int>(Threads, Lookups));
+  const std::vector<std::wstring> record = sim.Record();
+  const auto whole = static_cast<std::size_t>(
+      std::count(record.begin(), record.end(), L"factory QuibShareTest.Outer.Inner QuibShareTest.Outer.Inner.Gadget"));
+  EXPECT_EQ(std::pair(record.size(), whole), std::pair(Lines, Lines)) << "(lines, whole lines) recorded";
 }
 
 TEST(GetActivationFactory, WorksOnAThreadWithoutCom) {

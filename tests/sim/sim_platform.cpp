@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <string>
 
+#include "support/unique_resource.h"
+
 
 namespace quibshare::sim {
 
@@ -31,22 +33,72 @@ ULONGLONG ScenarioNumber(const std::wstring& scenario) {
   return colon == std::wstring::npos ? 0 : std::wcstoull(scenario.c_str() + colon + 1, nullptr, 10);
 }
 
-void Record(std::wstring_view line) {
-  const std::wstring path = Setting(L"QUIBSHARE_SIM_LOG");
-  if (path.empty()) return;
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  std::wstring text(line);
-  text += L'\n';
+namespace {
+
+constexpr ULONGLONG RecordRetryMs = 5000;
+// A line that could not be written must not go missing unnoticed: the process ends with this.
+constexpr UINT LostRecordExitCode = 0x5EC0DED;
+
+// The record's appends, from every process of this Wine server or Windows session. Wine moves
+// to the end and writes in two steps, so appends from two processes at once overwrite each
+// other's lines without this.
+UniqueHandle RecordLock() {
+  UniqueHandle lock(CreateMutexW(nullptr, FALSE, L"Local\\QuibShareSimRecord"));
+  // Abandoned by a process that was terminated while writing: the lock is ours all the same.
+  if (lock && WaitForSingleObject(lock.Get(), INFINITE) == WAIT_FAILED) lock.Reset();
+  return lock;
+}
+
+// Sharing delete too, so that a test can remove the record's folder while a worker writes;
+// a reader that shares less makes the open fail for a moment, and it is tried again.
+HANDLE OpenRecord(const std::wstring& path) {
+  const ULONGLONG end = GetTickCount64() + RecordRetryMs;
+  for (;;) {
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || GetTickCount64() >= end) {
+      return INVALID_HANDLE_VALUE;
+    }
+    Sleep(10);
+  }
+}
+
+std::string Utf8(std::wstring_view text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                        nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
                       nullptr, nullptr);
-  DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  return bytes;
+}
+
+}  // namespace
+
+void Record(std::wstring_view line) {
+  const std::wstring path = Setting(L"QUIBSHARE_SIM_LOG");
+  if (path.empty()) return;
+  const std::string bytes = Utf8(std::wstring(line) + L'\n');
+  bool wrote = false;
+  if (const UniqueHandle lock = RecordLock()) {
+    const HANDLE opened = OpenRecord(path);
+    if (opened != INVALID_HANDLE_VALUE) {
+      const UniqueHandle file(opened);
+      DWORD written = 0;
+      wrote = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    }
+    ReleaseMutex(lock.Get());
+  }
+  if (!wrote) {
+    // Said where a test can see it (a worker has no standard error), then the process ends.
+    const std::string said = Utf8(L"quibshare_sim: a line was not recorded in " + path + L"\n");
+    OutputDebugStringA(said.c_str());
+    DWORD ignored = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), said.data(), static_cast<DWORD>(said.size()), &ignored, nullptr);
+    TerminateProcess(GetCurrentProcess(), LostRecordExitCode);
+  }
 }
 
 std::wstring ModuleBaseName() {

@@ -115,7 +115,7 @@ TEST_F(FileAcquisition, SeveralFilesShareOneDeadlineAndTheFirstFailureInOrder) {
       {L"status-fails:8000000B", L"b.txt", 0x8000000B, {L"cancel " + paths[2]}},
   };
   for (const Case& c : cases) {
-    sim_.ClearRecord();
+    sim_.NewRecord();
     EXPECT_EQ(static_cast<std::uint32_t>(Raised(c.scenario, 1s, paths, c.only)), c.raised) << c.raised;
     EXPECT_EQ(sim_.Record(L"cancel"), c.cancelled) << c.raised;
   }

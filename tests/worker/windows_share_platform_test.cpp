@@ -248,7 +248,7 @@ TEST_F(SharePlatform, ALinkThePlatformRefusesIsRejectedBeforeTheSheet) {
       {L"https://example.com/", L"createuri:80070057", ShareResult::Failure::WebLink, E_INVALIDARG},
   };
   for (const Case& c : cases) {
-    sim_.ClearRecord();
+    sim_.NewRecord();
     sim_.Set(L"FAIL", c.fail);
     content_.url = c.url;
     const ShareResult result = Share();
@@ -288,7 +288,7 @@ TEST_F(SharePlatform, AShareWithoutAFileGivesOnlyItsTextAndLink) {
       {L"", L" \t\r\n ", L"", L"Shared text"},
   };
   for (const Case& c : cases) {
-    sim_.ClearRecord();
+    sim_.NewRecord();
     content_ = {{}, c.title, c.text, c.url, std::nullopt};
     const std::string name(c.sheetTitle.begin(), c.sheetTitle.end());
     ASSERT_EQ(Share().code, S_OK) << name;
@@ -321,7 +321,7 @@ TEST_F(SharePlatform, OwnerWindowGoesToTheCentreOfTheAnchor) {
       {Anchor{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, L" at=2147483647,2147483647 "},
   };
   for (const Case& c : cases) {
-    sim_.ClearRecord();
+    sim_.NewRecord();
     content_.anchor = c.anchor;
     ASSERT_EQ(Share().code, S_OK);
     const std::vector<std::wstring> windows = sim_.Record(L"window ");
