@@ -227,6 +227,8 @@ test('failures reject with their code and QuibShare\'s text', async () => {
   await expectRejected(share(folder), 'INPUT_REJECTED', 2,
                        'Sharing could not start: input must be a regular file, not a directory');
   await expectRejected(share(''), 'INPUT_REJECTED', 2, 'Sharing could not start: input path cannot be empty');
+  await expectRejected(share('https://example.com/x'), 'INPUT_REJECTED', 2,
+                       'Sharing could not start: input is a link, not a file: give it with --url');
 
   const alone = path.join(folder, 'alone', 'QuibShare.exe');
   fs.mkdirSync(path.dirname(alone));

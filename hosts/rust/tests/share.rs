@@ -215,6 +215,8 @@ fn each_failure_gives_its_kind_code_and_exact_text() {
     expect_error(sharer.share(sheet.folder.join("gone.txt")), ErrorKind::InputRejected, Some(2), MISSING);
     let directory = "Sharing could not start: input must be a regular file, not a directory";
     expect_error(sharer.share(&sheet.folder), ErrorKind::InputRejected, Some(2), directory);
+    let link = "Sharing could not start: input is a link, not a file: give it with --url";
+    expect_error(sharer.share("https://example.com/x"), ErrorKind::InputRejected, Some(2), link);
     let failed = "Sharing could not be opened (error 0x80004005).";
     expect_error(sharer.share(sheet.file("a.txt")), ErrorKind::Failed, Some(1), failed);
 
