@@ -67,8 +67,8 @@ ScenarioRow RunScenario(const Scenario& scenario, const std::wstring& quibShare,
                         bool interactive) {
   ScenarioRow row = Unrun(scenario, Verdict::Failed, "");
   if (!window.BringToFront()) Progress("  (the check's window could not take the foreground)");
-  const ShareRun run = RunShare(quibShare, scenario.arguments, window.Get(),
-                                interactive ? SheetAction::LeaveToPerson : SheetAction::Escape);
+  const ShareRun run =
+      RunShare(quibShare, scenario.arguments, interactive ? SheetAction::LeaveToPerson : SheetAction::Escape);
   const Judgement judgement = Judge(scenario.expected, run.result);
   row.exitCode = run.result.exitCode;
   row.outcomeLine = run.result.outcomeLine;

@@ -1,6 +1,7 @@
 // One watched share. Main thread.
 #include "check/share_run.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/broker.h"
@@ -100,13 +101,26 @@ void Stop(HANDLE job, HANDLE process) {
 
 }  // namespace
 
-bool MayBeSheet(HWND window, HWND ownWindow, HWND before) {
-  if (window == nullptr || window == ownWindow || window == before) return false;
+std::vector<HWND> VisibleWindows() {
+  std::vector<HWND> windows;
+  EnumWindows(
+      [](HWND window, LPARAM found) -> BOOL {
+        if (IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  return windows;
+}
+
+bool MayBeSheet(HWND window, const std::vector<HWND>& shownBefore) {
+  if (window == nullptr || std::find(shownBefore.begin(), shownBefore.end(), window) != shownBefore.end()) {
+    return false;
+  }
   return !(WindowText(window) == L"QuibShareOwnerWindow" && lstrcmpiW(WindowClass(window).c_str(), L"Static") == 0);
 }
 
-ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>& arguments, HWND ownWindow,
-                  SheetAction action, const RunLimits& limits) {
+ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>& arguments, SheetAction action,
+                  const RunLimits& limits) {
   ShareRun run;
   // Ends the worker too if the check has to stop the share, or itself ends.
   const UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
@@ -126,7 +140,7 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
   startup.hStdOutput = output.write.Get();
   startup.hStdError = error.write.Get();
   PROCESS_INFORMATION info{};
-  const HWND before = GetForegroundWindow();
+  const std::vector<HWND> shownBefore = VisibleWindows();
   const Clock::time_point start = Clock::now();
   // Suspended, so that it is in the job and may take the foreground before it runs.
   if (!output.write || !error.write ||
@@ -151,6 +165,7 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
 
   HWND sheet = nullptr;
   HWND escapedInto = nullptr;
+  std::uint64_t firstEscapeAt = 0;
   std::uint64_t endBy = limits.sheetMs;
   std::uint64_t escapeAt = 0;
   for (;;) {
@@ -160,7 +175,7 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
     if (WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0) break;
     const std::uint64_t now = MillisecondsSince(start);
     const HWND foreground = GetForegroundWindow();
-    if (sheet == nullptr && MayBeSheet(foreground, ownWindow, before)) {
+    if (sheet == nullptr && MayBeSheet(foreground, shownBefore)) {
       sheet = foreground;
       run.result.sheetSeen = true;
       run.toSheetMs = now;
@@ -171,14 +186,18 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
     // Only into the sheet: once into what holds the foreground as it settles, then again only
     // into that same window, never into one that came forward after the sheet went.
     if (sheet != nullptr && action == SheetAction::Escape && now >= escapeAt &&
-        (escapedInto == nullptr ? MayBeSheet(foreground, ownWindow, before) : foreground == escapedInto)) {
+        (escapedInto == nullptr ? MayBeSheet(foreground, shownBefore) : foreground == escapedInto)) {
       SendEscape();
+      if (escapedInto == nullptr) firstEscapeAt = now;
+      run.result.escaped = true;
       escapedInto = foreground;
       escapeAt = now + limits.escapeRepeatMs;
     }
     if (now > endBy) {
       Stop(job.Get(), process.Get());
-      run.result.waitedMs = static_cast<std::uint32_t>(sheet == nullptr ? now : now - *run.toSheetMs);
+      // How long since the start, since the sheet came (left to a person), or since Escape.
+      run.result.waitedMs =
+          static_cast<std::uint32_t>(sheet == nullptr ? now : now - (escapedInto == nullptr ? *run.toSheetMs : firstEscapeAt));
       (sheet == nullptr ? run.result.sheetNeverCame : run.result.sheetStayed) = true;
       break;
     }

@@ -33,12 +33,15 @@ struct ShareRun {
 };
 
 // Runs `quibShare` with `arguments` in a job of its own, so that the worker it starts is ended
-// with it when the check has to stop it. `ownWindow` is the check's, in the foreground.
-ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>& arguments, HWND ownWindow,
-                  SheetAction action, const RunLimits& limits = {});
+// with it when the check has to stop it. The check's own window should be in the foreground.
+ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>& arguments, SheetAction action,
+                  const RunLimits& limits = {});
 
-// Whether a foreground window can be the sheet: not the check's own, not the one that was in
-// front before the share, and not QuibShare's 1x1 owner window.
-bool MayBeSheet(HWND window, HWND ownWindow, HWND before);
+// The visible top-level windows now: none of them can be a sheet that opens after.
+std::vector<HWND> VisibleWindows();
+
+// Whether a foreground window can be the sheet: not one already shown before the share (the
+// check's own, the one in front, any other app's), and not QuibShare's 1x1 owner window.
+bool MayBeSheet(HWND window, const std::vector<HWND>& shownBefore);
 
 }  // namespace quibshare::check

@@ -1,8 +1,6 @@
 // Verdicts on one QuibShare run. Pure functions.
 #include "check/verdict.h"
 
-#include <cstdio>
-
 #include "support/exit_codes.h"
 
 namespace quibshare::check {
@@ -18,7 +16,8 @@ Judgement Judge(const Expectation& expected, const RunResult& result) {
     return {Verdict::Failed, "QuibShare.exe could not be started (error " + std::to_string(result.startError) + ")"};
   }
   if (result.sheetStayed) {
-    return {Verdict::Failed, "the share did not end within " + Seconds(result.waitedMs) + " of Escape"};
+    return {Verdict::Failed, "the share did not end within " + Seconds(result.waitedMs) +
+                                 (result.escaped ? " of Escape" : " of the sheet opening")};
   }
   if (result.sheetNeverCame) {
     return {Verdict::Failed, "no share sheet took the foreground within " + Seconds(result.waitedMs)};

@@ -27,8 +27,9 @@ struct RunResult {
   std::string standardError;           // without its line end, UTF-8
   bool sheetSeen = false;              // a sheet took the foreground
   bool sheetNeverCame = false;         // stopped: no sheet took the foreground in time
-  bool sheetStayed = false;            // stopped: the share did not end after Escape
-  std::uint32_t waitedMs = 0;          // how long the check waited before it stopped QuibShare
+  bool sheetStayed = false;            // stopped: the share did not end after Escape, or a person
+  bool escaped = false;                // the check pressed Escape in the sheet
+  std::uint32_t waitedMs = 0;          // for the sheet, or after Escape, before the check stopped it
 };
 
 struct Judgement {
