@@ -170,7 +170,11 @@ std::vector<Fact> DescribeEnvironment(const Environment& environment) {
       {"windows", "Windows", windows},
       {"edition", "Edition", Utf8(environment.edition) + (environment.installationType.empty() ? "" : " (" + Utf8(environment.installationType) + ")")},
       {"machine", "Architecture", machine},
-      {"elevated", "Elevated (run as administrator)", environment.elevated ? YesNo(*environment.elevated) : "unknown"},
+      {"elevated", "Elevated (run as administrator)",
+       !environment.elevated ? "unknown"
+       : *environment.elevated
+           ? "yes: Windows never asks an elevated process for the data, so its shares time out; run without administrator rights"
+           : "no"},
       {"remoteSession", "Remote session", YesNo(environment.remoteSession)},
       {"longPathsEnabled", "LongPathsEnabled", longPaths},
       {"primaryMonitorDpi", "Primary monitor DPI",
