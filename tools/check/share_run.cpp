@@ -165,8 +165,9 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
 
   HWND sheet = nullptr;
   HWND escapedInto = nullptr;
-  std::uint64_t firstEscapeAt = 0;
+  // The deadline in force, counted from the start, the sheet's coming, or the first Escape.
   std::uint64_t endBy = limits.sheetMs;
+  DWORD waiting = limits.sheetMs;
   std::uint64_t escapeAt = 0;
   for (;;) {
     const HANDLE waitFor = process.Get();
@@ -181,23 +182,26 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
       run.toSheetMs = now;
       run.sheet = DescribeWindow(sheet);
       escapeAt = now + limits.settleMs;
-      endBy = now + (action == SheetAction::Escape ? limits.settleMs + limits.afterEscapeMs : limits.personMs);
+      waiting = action == SheetAction::Escape ? limits.settleMs + limits.afterEscapeMs : limits.personMs;
+      endBy = now + waiting;
     }
     // Only into the sheet: once into what holds the foreground as it settles, then again only
     // into that same window, never into one that came forward after the sheet went.
     if (sheet != nullptr && action == SheetAction::Escape && now >= escapeAt &&
         (escapedInto == nullptr ? MayBeSheet(foreground, shownBefore) : foreground == escapedInto)) {
       SendEscape();
-      if (escapedInto == nullptr) firstEscapeAt = now;
+      if (escapedInto == nullptr) {
+        waiting = limits.afterEscapeMs;
+        endBy = now + waiting;
+      }
       run.result.escaped = true;
       escapedInto = foreground;
       escapeAt = now + limits.escapeRepeatMs;
     }
     if (now > endBy) {
       Stop(job.Get(), process.Get());
-      // How long since the start, since the sheet came (left to a person), or since Escape.
-      run.result.waitedMs =
-          static_cast<std::uint32_t>(sheet == nullptr ? now : now - (escapedInto == nullptr ? *run.toSheetMs : firstEscapeAt));
+      // The limit that ran out.
+      run.result.waitedMs = waiting;
       (sheet == nullptr ? run.result.sheetNeverCame : run.result.sheetStayed) = true;
       break;
     }

@@ -29,7 +29,7 @@ struct RunResult {
   bool sheetNeverCame = false;         // stopped: no sheet took the foreground in time
   bool sheetStayed = false;            // stopped: the share did not end after Escape, or a person
   bool escaped = false;                // the check pressed Escape in the sheet
-  std::uint32_t waitedMs = 0;          // for the sheet, or after Escape, before the check stopped it
+  std::uint32_t waitedMs = 0;          // the limit that ran out before the check stopped it
 };
 
 struct Judgement {
