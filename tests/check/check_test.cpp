@@ -170,7 +170,7 @@ TEST(QuibShareCheck, ReportsEachScenarioAlikeInMarkdownAndJsonAndExitsOnTheWorst
         EXPECT_EQ(row["standardError"], "Sharing failed here.");
       }
       // Scenario, exit code, outcome line, standard error, times, result and note: the same words.
-      const std::vector<std::string> cells = markdown[i];
+      const std::vector<std::string>& cells = markdown[i];
       ASSERT_EQ(cells.size(), 8u);
       const auto orBlank = [](const std::string& number) { return number == "null" ? std::string() : number; };
       EXPECT_EQ(cells, (std::vector<std::string>{row["scenario"], orBlank(row["exitCode"]), row["outcomeLine"],

@@ -4,7 +4,7 @@
 #include <winstring.h>
 
 #include <algorithm>
-#include <memory>
+#include <map>
 #include <string>
 
 #include "share/com_ptr.h"
@@ -18,11 +18,17 @@ constexpr wchar_t SheetClass[] = L"QuibShareSimSheet";
 constexpr int SheetWidth = 360;
 constexpr int SheetHeight = 240;
 
-// Owned by the window, released when it goes.
 struct SheetState {
   ComPtr<abi::IDataPackage> package;
   bool deaf = false;
 };
+
+// Each sheet window's state, dropped when the window goes. Only the window's thread touches it;
+// never destroyed, as it may hold packages while the process unloads.
+std::map<HWND, SheetState>& SheetStates() {
+  static auto* const states = new std::map<HWND, SheetState>;
+  return *states;
+}
 
 std::wstring TitleOf(abi::IDataPackage* package) {
   ComPtr<abi::IDataPackagePropertySet> properties;
@@ -37,24 +43,21 @@ std::wstring TitleOf(abi::IDataPackage* package) {
 }
 
 LRESULT CALLBACK SheetWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  auto* state = reinterpret_cast<SheetState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == WM_KEYDOWN && wParam == VK_ESCAPE && state != nullptr) {
-    if (state->deaf) {
+  const auto state = SheetStates().find(window);
+  if (message == WM_KEYDOWN && wParam == VK_ESCAPE && state != SheetStates().end()) {
+    if (state->second.deaf) {
       Record(L"sheet-window escape-ignored");
       return 0;
     }
     Record(L"sheet-window escape");
     // Windows' sheet goes away first and tells of the end after.
-    const ComPtr<abi::IDataPackage> package = state->package;
+    const ComPtr<abi::IDataPackage> package = state->second.package;
     DestroyWindow(window);
     EndShareOf(package.Get(), true);
     return 0;
   }
   if (message == WM_CLOSE) Record(L"sheet-window closed");
-  if (message == WM_NCDESTROY) {
-    delete state;
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-  }
+  if (message == WM_NCDESTROY) SheetStates().erase(window);
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -74,7 +77,6 @@ void ShowSheetWindow(HWND owner, abi::IDataPackage* package) {
   const std::wstring end = Setting(L"QUIBSHARE_SIM_END");
   const std::wstring title = TitleOf(package);
   const bool deaf = ScenarioIs(end, L"window-deaf") && end.substr(end.find(L':') + 1) == title;
-  auto state = std::make_unique<SheetState>(SheetState{ComPtr<abi::IDataPackage>::Copy(package), deaf});
   // Centred over the owner window, which the worker puts at the centre of the host's anchor,
   // and kept on that window's monitor.
   RECT owned{};
@@ -91,7 +93,7 @@ void ShowSheetWindow(HWND owner, abi::IDataPackage* package) {
     Record(L"sheet-window failed");
     return;
   }
-  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state.release()));
+  SheetStates()[window] = SheetState{ComPtr<abi::IDataPackage>::Copy(package), deaf};
   ShowWindow(window, SW_SHOW);
   const BOOL foreground = SetForegroundWindow(window);
   Record(L"sheet-window shown " + title + L" at=" + std::to_wstring(x) + L"," + std::to_wstring(y) +

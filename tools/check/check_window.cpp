@@ -31,7 +31,7 @@ CheckWindow::CheckWindow() {
   windowClass.lpfnWndProc = CheckWindowProc;
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
   windowClass.lpszClassName = WindowClass;
   class_ = RegisterClassExW(&windowClass);
   if (class_ == 0) return;
