@@ -10,6 +10,7 @@
 
 #include "harness/process_runner.h"
 #include "harness/sim_session.h"
+#include "support/unique_resource.h"
 
 namespace quibshare {
 namespace {
@@ -93,12 +94,12 @@ std::string LastLine(const std::string& text) {
 
 std::string ReadFileBytes(const std::wstring& path) {
   std::string bytes;
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
+  const HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return bytes;
+  const UniqueHandle file(opened);
   char chunk[4096];
   DWORD read = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-  CloseHandle(file);
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
   return bytes;
 }
 

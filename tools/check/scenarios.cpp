@@ -12,10 +12,13 @@ constexpr std::size_t LongPathLength = 300;  // past MAX_PATH (260) with room to
 // Paths past MAX_PATH work with this prefix whatever the long-path setting.
 std::wstring Extended(const std::wstring& path) { return L"\\\\?\\" + path; }
 
+using UniqueFind = UniqueResource<HANDLE, &::FindClose>;
+
 void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW(Extended(folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
+  const HANDLE first = FindFirstFileW(Extended(folder + L"\\*").c_str(), &found);
+  if (first != INVALID_HANDLE_VALUE) {
+    const UniqueFind search(first);
     do {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -25,8 +28,7 @@ void RemoveTree(const std::wstring& folder) {
       } else {
         DeleteFileW(Extended(path).c_str());
       }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &found));
   }
   RemoveDirectoryW(Extended(folder).c_str());
 }
