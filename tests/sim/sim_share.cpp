@@ -24,6 +24,7 @@
 // records "process <id>" of the caller.
 #include <winstring.h>
 
+#include <cwchar>
 #include <deque>
 #include <functional>
 #include <map>

@@ -113,7 +113,9 @@ std::vector<HWND> VisibleWindows() {
 }
 
 bool MayBeSheet(HWND window, const std::vector<HWND>& shownBefore) {
-  if (window == nullptr || std::find(shownBefore.begin(), shownBefore.end(), window) != shownBefore.end()) {
+  // A sheet is on screen: a minimized window that comes forward is some program's starting up.
+  if (window == nullptr || IsIconic(window) ||
+      std::find(shownBefore.begin(), shownBefore.end(), window) != shownBefore.end()) {
     return false;
   }
   return !(WindowText(window) == L"QuibShareOwnerWindow" && lstrcmpiW(WindowClass(window).c_str(), L"Static") == 0);
@@ -155,9 +157,9 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
   error.write.Reset();
   run.result.started = true;
   if (!AssignProcessToJobObject(job.Get(), process.Get())) {
-    TerminateProcess(process.Get(), ERROR_ACCESS_DENIED);
     run.result.started = false;
     run.result.startError = GetLastError();
+    TerminateProcess(process.Get(), ERROR_ACCESS_DENIED);
     return run;
   }
   AllowSetForegroundWindow(info.dwProcessId);

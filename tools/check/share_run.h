@@ -41,7 +41,8 @@ ShareRun RunShare(const std::wstring& quibShare, const std::vector<std::wstring>
 std::vector<HWND> VisibleWindows();
 
 // Whether a foreground window can be the sheet: not one already shown before the share (the
-// check's own, the one in front, any other app's), and not QuibShare's 1x1 owner window.
+// check's own, the one in front, any other app's), not a minimized one, and not QuibShare's 1x1
+// owner window.
 bool MayBeSheet(HWND window, const std::vector<HWND>& shownBefore);
 
 }  // namespace quibshare::check
