@@ -11,6 +11,7 @@
 #include "app/broker.h"
 #include "app/roles.h"
 #include "handoff/handoff_channel.h"
+#include "harness/process_runner.h"
 
 namespace quibshare {
 namespace {
@@ -87,7 +88,8 @@ std::wstring EventName(std::mt19937& random) {
 }
 
 unsigned SeedFromEnvironment() {
-  if (const char* text = std::getenv("QUIBSHARE_QUOTING_SEED")) return std::strtoul(text, nullptr, 10);
+  const std::string text = test::EnvironmentText("QUIBSHARE_QUOTING_SEED");
+  if (!text.empty()) return std::strtoul(text.c_str(), nullptr, 10);
   return std::random_device{}();
 }
 
@@ -95,8 +97,8 @@ unsigned SeedFromEnvironment() {
 // the line is always taken for a worker's.
 TEST(BuildWorkerCommandLine, RoundTripsThroughCommandLineToArgvW) {
   const unsigned seed = SeedFromEnvironment();
-  const char* countText = std::getenv("QUIBSHARE_QUOTING_CASES");
-  const long cases = countText != nullptr ? std::strtol(countText, nullptr, 10) : 10000;
+  const std::string countText = test::EnvironmentText("QUIBSHARE_QUOTING_CASES");
+  const long cases = !countText.empty() ? std::strtol(countText.c_str(), nullptr, 10) : 10000;
   std::cout << "quoting seed " << seed << ", " << cases << " cases\n";
   RecordProperty("seed", static_cast<int>(seed));
 

@@ -145,4 +145,12 @@ std::wstring NewGuidText() {
   return text;
 }
 
+std::string EnvironmentText(const char* name) {
+  const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+  if (size == 0) return "";
+  std::string value(size, '\0');
+  value.resize(GetEnvironmentVariableA(name, value.data(), size));
+  return value;
+}
+
 }  // namespace quibshare::test

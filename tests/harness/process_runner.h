@@ -46,4 +46,8 @@ std::wstring QuibSharePath();
 // A fresh "{XXXXXXXX-...}" text, for object names no one else uses.
 std::wstring NewGuidText();
 
+// An environment variable of this process; empty when unset. (Visual Studio's runtime marks
+// std::getenv as unsafe, an error under /WX.)
+std::string EnvironmentText(const char* name);
+
 }  // namespace quibshare::test

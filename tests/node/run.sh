@@ -8,6 +8,8 @@
 #   electron-page     quibshare/electron/page in Debian's headless chromium, driven by puppeteer-core
 #   electron-preload  quibshare/electron/preload on Linux Node, with stand-ins for Electron
 #   electron-main     quibshare/electron from Windows Node under Wine, through the simulated sheet
+#   windows-native    on a real Windows with its own Node: the tests that need no share sheet
+#                     (the preload, the command line, the outcome lines, the stand-in's exits)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -40,4 +42,9 @@ case $mode in
     timeout 300 node --test electron_preload.test.js ;;
   electron-main)
     QUIBSHARE_RUN_TIMEOUT=400 "$root/scripts/wine-run" "$QUIBSHARE_WINDOWS_NODE" --test electron_main.test.js ;;
+  windows-native)
+    # A real Windows has a real sheet, which the simulated one cannot stand in for: nothing here shares.
+    timeout 300 node --test electron_preload.test.js
+    timeout 300 node --test --test-name-pattern='become QuibShare|shared table' linux.test.js
+    timeout 300 node --test --test-name-pattern='through a real pipe' windows.test.js ;;
 esac

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Fails when the executable imports a DLL that a clean Windows does not have.
+# Fails when an executable imports a DLL that a clean Windows does not have.
 set -euo pipefail
 exe=$1
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
-system='^(kernel32|user32|gdi32|ole32|oleaut32|shell32|advapi32|combase|msvcrt|ucrtbase|ntdll|bcrypt|shlwapi|api-ms-win-[a-z0-9-]+)\.dll$'
+system='^(kernel32|user32|gdi32|ole32|oleaut32|shell32|shcore|advapi32|combase|msvcrt|ucrtbase|ntdll|bcrypt|shlwapi|api-ms-win-[a-z0-9-]+)\.dll$'
 status=0
 count=0
 while read -r dll; do

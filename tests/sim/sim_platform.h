@@ -46,5 +46,8 @@ HRESULT MakeUriFactory(IActivationFactory** factory);
 HRESULT MakeDataTransferManagerFactory(IActivationFactory** factory);
 // Raises ShareCompleted or ShareCanceled on a package the simulated sheet made.
 void EndShareOf(abi::IDataPackage* package, bool canceled);
+// Shows the sheet of `package` as a top-level window over `owner` that takes the foreground
+// (QUIBSHARE_SIM_END=window, window-deaf:TITLE). Window's thread.
+void ShowSheetWindow(HWND owner, abi::IDataPackage* package);
 
 }  // namespace quibshare::sim

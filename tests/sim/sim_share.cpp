@@ -11,7 +11,9 @@
 //                          quit-then-later    WM_QUIT posted inside, DataRequested 300 ms later
 //   QUIBSHARE_SIM_END      complete (default), cancel, destroy-window, quit, none (no end event,
 //                          as after "Copy link"): 100 ms (or QUIBSHARE_SIM_END_AFTER ms) after
-//                          the (last) request
+//                          the (last) request; window: the sheet shows itself then as a real
+//                          window that ends the share only on Escape (see sim_sheet_window.cpp),
+//                          window-deaf:TITLE the same, deaf to Escape in the share titled TITLE
 //   QUIBSHARE_SIM_FAIL     getforwindow:HEX, getforwindow-empty, show:HEX, no-package4,
 //                          empty-request, empty-data, empty-properties (success with nothing,
 //                          recorded as "gave nothing <method>")
@@ -22,6 +24,7 @@
 // records "process <id>" of the caller.
 #include <winstring.h>
 
+#include <cwchar>
 #include <deque>
 #include <functional>
 #include <map>
@@ -53,9 +56,15 @@ class SimPropertySet final : public ComObject<abi::IDataPackagePropertySet> {
   explicit SimPropertySet(int package) : package_(package) {}
   HRESULT STDMETHODCALLTYPE put_Title(HSTRING value) noexcept override {
     Record(L"title " + std::to_wstring(package_) + L" " + Text(value));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    title_ = Text(value);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_Title(HSTRING* value) noexcept override { *value = nullptr; return S_OK; }
+  // As Windows' own, the title given last.
+  HRESULT STDMETHODCALLTYPE get_Title(HSTRING* value) noexcept override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return WindowsCreateString(title_.data(), static_cast<UINT32>(title_.size()), value);
+  }
   HRESULT STDMETHODCALLTYPE get_Description(HSTRING* value) noexcept override { *value = nullptr; return S_OK; }
   HRESULT STDMETHODCALLTYPE put_Description(HSTRING) noexcept override { return Refuse(L"put_Description"); }
   HRESULT STDMETHODCALLTYPE get_Thumbnail(IInspectable** value) noexcept override { *value = nullptr; return S_OK; }
@@ -72,6 +81,8 @@ class SimPropertySet final : public ComObject<abi::IDataPackagePropertySet> {
     return E_NOTIMPL;
   }
   int package_;
+  std::mutex mutex_;
+  std::wstring title_;
 };
 
 // The subscriptions one object of the simulated sheet keeps: one token count for all its events,
@@ -466,6 +477,8 @@ void EndShare() {
   } else if (end == L"quit") {
     Record(L"quit");
     PostQuitMessage(0);
+  } else if (end == L"window" || ScenarioIs(end, L"window-deaf")) {
+    if (sheet.package) ShowSheetWindow(sheet.owner, sheet.package.Get());
   }
 }
 

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <random>
 
+#include "harness/process_runner.h"
 #include "support/input.h"
 
 namespace quibshare {
@@ -214,8 +215,8 @@ TEST(RequestArguments, WritesWhatParseRequestReadsBack) {
 
 // Random valid requests, their values drawn mostly from option names, survive the trip.
 TEST(RequestArguments, RandomRequestsRoundTrip) {
-  const char* seedText = std::getenv("QUIBSHARE_REQUEST_SEED");
-  const unsigned seed = seedText != nullptr ? std::strtoul(seedText, nullptr, 10) : std::random_device{}();
+  const std::string seedText = test::EnvironmentText("QUIBSHARE_REQUEST_SEED");
+  const unsigned seed = !seedText.empty() ? std::strtoul(seedText.c_str(), nullptr, 10) : std::random_device{}();
   std::cout << "request seed " << seed << "\n";
   std::mt19937 random(seed);
   const auto pick = [&random](std::int64_t low, std::int64_t high) {
