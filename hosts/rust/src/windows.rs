@@ -12,6 +12,7 @@ use std::thread;
 use std::time::{Duration, Instant};
 
 use crate::system::Machine;
+use crate::Rect;
 
 /// How long the pipes may stay open once QuibShare has exited: a process it started may hold
 /// them for good, and what QuibShare itself wrote has been read by then.
@@ -55,6 +56,27 @@ extern "system" {
     fn GetProcAddress(module: Handle, name: *const u8) -> *mut c_void;
     fn GetCurrentProcess() -> Handle;
     fn GetNativeSystemInfo(info: *mut SystemInfo);
+}
+
+#[repr(C)]
+struct WindowRect {
+    left: i32,
+    top: i32,
+    right: i32,
+    bottom: i32,
+}
+
+#[repr(C)]
+struct Point {
+    x: i32,
+    y: i32,
+}
+
+#[link(name = "user32")]
+extern "system" {
+    fn IsWindow(window: Handle) -> i32;
+    fn GetClientRect(window: Handle, rect: *mut WindowRect) -> i32;
+    fn ClientToScreen(window: Handle, point: *mut Point) -> i32;
 }
 
 #[link(name = "ntdll")]
@@ -153,6 +175,27 @@ impl Pipe {
         let mut bytes = self.bytes.lock().unwrap_or_else(PoisonError::into_inner);
         std::mem::take(&mut *bytes)
     }
+}
+
+/// The client area of `window` on the screen, in the pixels of the calling thread's DPI awareness;
+/// None for a handle that is no window, or an area with no size.
+pub(crate) fn client_rect(window: isize) -> Option<Rect> {
+    let window = window as Handle;
+    let mut area = WindowRect { left: 0, top: 0, right: 0, bottom: 0 };
+    let mut origin = Point { x: 0, y: 0 };
+    // A handle from the host may name a window that has gone since.
+    let read = unsafe {
+        IsWindow(window) != 0
+            && GetClientRect(window, &mut area) != 0
+            && ClientToScreen(window, &mut origin) != 0
+    };
+    let (width, height) = (area.right - area.left, area.bottom - area.top);
+    (read && width > 0 && height > 0).then(|| Rect {
+        x: origin.x,
+        y: origin.y,
+        width: width as u32,
+        height: height as u32,
+    })
 }
 
 /// The major version and build of Windows. RtlGetVersion, unlike GetVersionEx, does not depend

@@ -1,0 +1,510 @@
+//! `navigator.share` for a web page in a WebView2 app (Tauri, or any host that can answer a
+//! message): the page script to inject, and the host's side of one share, which checks what the
+//! page sent again, writes its files into a folder of its own, shares them, waits for the end and
+//! answers the page. A share blocks until it has ended: call it off the UI thread.
+//!
+//! The page is not trusted: its origin must be one the app allows, each window has one share at a
+//! time, sizes are refused before anything is decoded, and no answer holds a path or a system's
+//! words.
+
+mod base64;
+mod json;
+mod request;
+
+use std::path::{Path, PathBuf};
+use std::sync::{Mutex, PoisonError};
+use std::time::{Duration, SystemTime, UNIX_EPOCH};
+
+use crate::{OutcomeKind, Rect, Sharer};
+use request::{Refusal, BUSY, DENIED, FAILED};
+
+/// The origins a page may share from unless the app says otherwise: its own, where Tauri 2 serves
+/// the app on Windows.
+pub const APP_ORIGINS: [&str; 2] = ["http://tauri.localhost", "https://tauri.localhost"];
+const FOLDER_PREFIX: &str = "quibshare-web-";
+const DAY: Duration = Duration::from_secs(24 * 60 * 60);
+/// Bytes of requests being shared at once, across all windows: two of the largest.
+const MAX_BYTES_IN_FLIGHT: usize = 2 * request::MAX_REQUEST_BYTES;
+/// Windows' limit on a command line, in UTF-16 units without its NUL.
+const MAX_COMMAND_LINE_UNITS: usize = 32766;
+
+/// The window a page shares from: where the sheet opens, and whose one share at a time it is.
+#[derive(Debug, Clone, Copy, PartialEq, Eq, Hash)]
+pub struct Anchor {
+    window: Option<isize>,
+    rect: Option<Rect>,
+}
+
+impl Anchor {
+    /// The window's client area in physical screen pixels, None where it could not be read.
+    pub fn rect(&self) -> Option<Rect> {
+        self.rect
+    }
+}
+
+/// The anchor of the window with the raw handle `hwnd` (an `HWND`, as Tauri's
+/// `WebviewWindow::hwnd` gives it): its client area, read now, in the physical pixels of a
+/// per-monitor DPI-aware process such as Tauri's. Without a handle, or where the area cannot be
+/// read, the sheet opens where QuibShare puts it by default.
+pub fn anchor_of(hwnd: Option<isize>) -> Anchor {
+    #[cfg(windows)]
+    let rect = hwnd.and_then(crate::windows::client_rect);
+    #[cfg(not(windows))]
+    let rect = None;
+    Anchor { window: hwnd, rect }
+}
+
+/// Shares what the page at `origin` asked for in `request_json` with the default [`Options`], and
+/// returns the page's answer: `{"outcome":"completed"}` (or `canceled`, or `ended`) once the share
+/// has ended, or `{"error":{"name":...,"message":...}}`. Only the sharer's executable is used.
+pub fn share(sharer: &Sharer, origin: &str, request_json: &str, anchor: Anchor) -> String {
+    Options::new().share(sharer, origin, request_json, anchor)
+}
+
+/// What a host allows its pages, and how long it keeps what they shared.
+#[derive(Debug, Clone)]
+pub struct Options {
+    origins: Vec<String>,
+    keep_files: Duration,
+}
+
+impl Default for Options {
+    fn default() -> Self {
+        Options::new()
+    }
+}
+
+impl Options {
+    /// Pages of [`APP_ORIGINS`] alone may share; files are removed a minute after the share.
+    pub fn new() -> Self {
+        Options {
+            origins: APP_ORIGINS.iter().map(|o| o.to_string()).collect(),
+            keep_files: Duration::from_secs(60),
+        }
+    }
+
+    /// Lets pages of `origin` share too, written as a page's `location.origin` is (such as
+    /// `http://localhost:1420` for a development server). Any script of such a page can share.
+    pub fn allow_origin(mut self, origin: impl Into<String>) -> Self {
+        self.origins.push(origin.into());
+        self
+    }
+
+    /// How long the files stay once the share has ended, since the app they went to may still be
+    /// reading them (a minute unless set; at most an hour).
+    pub fn keep_files_for(mut self, keep: Duration) -> Self {
+        self.keep_files = keep.min(Duration::from_secs(60 * 60));
+        self
+    }
+
+    /// As [`share`], with these options.
+    pub fn share(&self, sharer: &Sharer, origin: &str, request_json: &str, anchor: Anchor) -> String {
+        match self.run(sharer.executable(), origin, request_json, anchor) {
+            Ok(kind) => request::outcome_answer(match kind {
+                OutcomeKind::Completed => "completed",
+                OutcomeKind::Canceled => "canceled",
+                _ => "ended",
+            }),
+            Err(refusal) => request::refusal_answer(refusal),
+        }
+    }
+
+    fn run(
+        &self,
+        executable: &Path,
+        origin: &str,
+        request: &str,
+        anchor: Anchor,
+    ) -> Result<OutcomeKind, Refusal> {
+        // Checked before anything else: a page of another origin learns nothing, not even "busy".
+        if origin == "null" || !self.origins.iter().any(|allowed| allowed == origin) {
+            return Err(DENIED);
+        }
+        if request.len() > request::MAX_REQUEST_BYTES {
+            return Err(DENIED);
+        }
+        let _turn = Turn::take(anchor.window).ok_or(BUSY)?;
+        let _bytes = InFlight::reserve(request.len()).ok_or(BUSY)?;
+        let checked = request::check(request)?;
+
+        let temporary = std::env::temp_dir();
+        remove_leftovers(&temporary, SystemTime::now());
+        let mut sharer = Sharer::new(executable).wait(true);
+        if let Some(rect) = anchor.rect {
+            sharer = sharer.anchor(rect);
+        }
+        if let Some(title) = &checked.title {
+            sharer = sharer.title(title.clone());
+        }
+        if let Some(text) = &checked.text {
+            sharer = sharer.text(text.clone());
+        }
+        if let Some(url) = &checked.url {
+            sharer = sharer.url(url.clone());
+        }
+        let folder = match checked.files.is_empty() {
+            true => None,
+            false => Some(Folder::new(&temporary, self.keep_files).map_err(|_| FAILED)?),
+        };
+        let mut paths = Vec::new();
+        if let Some(folder) = &folder {
+            let budget = request::name_budget(folder.0.as_os_str().encode_wide_len()).ok_or(FAILED)?;
+            let names: Vec<&str> = checked.files.iter().map(|file| file.name.as_str()).collect();
+            paths = request::windows_file_names(&names, budget)
+                .into_iter()
+                .map(|name| folder.0.join(name))
+                .collect();
+        }
+        if command_line_units(&sharer, &paths) > MAX_COMMAND_LINE_UNITS {
+            return Err(DENIED);
+        }
+        for (file, path) in checked.files.iter().zip(&paths) {
+            write_new(path, &file.data).map_err(|_| FAILED)?;
+        }
+        let outcome = sharer.share_all(&paths).map_err(|_| FAILED)?;
+        Ok(outcome.kind())
+    }
+}
+
+/// An upper bound on the command line QuibShare gets: each argument quoted, each quote and
+/// backslash in it escaped.
+fn command_line_units(sharer: &Sharer, files: &[PathBuf]) -> usize {
+    let quoted =
+        |units: usize, text: &str| units + 3 + text.chars().filter(|&c| c == '"' || c == '\\').count();
+    let mut total =
+        quoted(sharer.executable().as_os_str().encode_wide_len(), &sharer.executable().to_string_lossy());
+    for argument in sharer.arguments(files) {
+        total += quoted(argument.encode_wide_len(), &argument.to_string_lossy());
+    }
+    total
+}
+
+trait WideLen {
+    fn encode_wide_len(&self) -> usize;
+}
+
+impl WideLen for std::ffi::OsStr {
+    fn encode_wide_len(&self) -> usize {
+        self.to_string_lossy().encode_utf16().count()
+    }
+}
+
+fn write_new(path: &Path, bytes: &[u8]) -> std::io::Result<()> {
+    use std::io::Write;
+    std::fs::OpenOptions::new().write(true).create_new(true).open(path)?.write_all(bytes)
+}
+
+/// The windows with a share under way; a share without a window has the one slot `None`.
+static TURNS: Mutex<Vec<Option<isize>>> = Mutex::new(Vec::new());
+
+/// A window's one share, given back when it ends, on every path.
+struct Turn(Option<isize>);
+
+impl Turn {
+    fn take(window: Option<isize>) -> Option<Turn> {
+        let mut turns = TURNS.lock().unwrap_or_else(PoisonError::into_inner);
+        if turns.contains(&window) {
+            return None;
+        }
+        turns.push(window);
+        Some(Turn(window))
+    }
+}
+
+impl Drop for Turn {
+    fn drop(&mut self) {
+        TURNS.lock().unwrap_or_else(PoisonError::into_inner).retain(|&window| window != self.0);
+    }
+}
+
+static IN_FLIGHT: Mutex<usize> = Mutex::new(0);
+
+/// The bytes of one request, counted among those in flight until it ends.
+struct InFlight(usize);
+
+impl InFlight {
+    fn reserve(bytes: usize) -> Option<InFlight> {
+        let mut total = IN_FLIGHT.lock().unwrap_or_else(PoisonError::into_inner);
+        if *total + bytes > MAX_BYTES_IN_FLIGHT {
+            return None;
+        }
+        *total += bytes;
+        Some(InFlight(bytes))
+    }
+}
+
+impl Drop for InFlight {
+    fn drop(&mut self) {
+        *IN_FLIGHT.lock().unwrap_or_else(PoisonError::into_inner) -= self.0;
+    }
+}
+
+/// A folder of one share's own, removed `keep` after it is dropped, since the app the files went
+/// to may still be reading them.
+struct Folder(PathBuf, Duration);
+
+impl Folder {
+    /// Named with the time it was made, so that a later share can tell a leftover.
+    fn new(temporary: &Path, keep: Duration) -> std::io::Result<Folder> {
+        let made = SystemTime::now().duration_since(UNIX_EPOCH).unwrap_or_default().as_millis();
+        let mut n = 0;
+        loop {
+            let folder = temporary.join(format!("{}{}-{}-{}", FOLDER_PREFIX, made, std::process::id(), n));
+            match std::fs::create_dir(&folder) {
+                Ok(()) => return Ok(Folder(folder, keep)),
+                // Another share of this process in the same millisecond: take the next name.
+                Err(e) if e.kind() == std::io::ErrorKind::AlreadyExists && n < 1000 => n += 1,
+                Err(e) => return Err(e),
+            }
+        }
+    }
+}
+
+impl Drop for Folder {
+    fn drop(&mut self) {
+        let (folder, keep) = (std::mem::take(&mut self.0), self.1);
+        std::thread::spawn(move || {
+            std::thread::sleep(keep);
+            // Still open in the app shared to: a later share removes it once a day old.
+            let _ = std::fs::remove_dir_all(folder);
+        });
+    }
+}
+
+/// Removes what a crash or a kill left in `temporary`: share folders made more than a day ago by
+/// their name, and unchanged for a day.
+fn remove_leftovers(temporary: &Path, now: SystemTime) {
+    let entries = match std::fs::read_dir(temporary) {
+        Ok(entries) => entries,
+        Err(_) => return,
+    };
+    for entry in entries.flatten() {
+        let modified = entry.metadata().and_then(|m| m.modified()).ok();
+        if is_leftover(&entry.file_name().to_string_lossy(), modified, now) {
+            let _ = std::fs::remove_dir_all(entry.path());
+        }
+    }
+}
+
+fn is_leftover(name: &str, modified: Option<SystemTime>, now: SystemTime) -> bool {
+    let made = name.strip_prefix(FOLDER_PREFIX).and_then(|rest| rest.split('-').next());
+    let made = made.filter(|digits| !digits.is_empty()).and_then(|digits| digits.parse::<u64>().ok());
+    let older = |time: SystemTime| now.duration_since(time).map_or(false, |age| age > DAY);
+    match (made, modified) {
+        (Some(ms), Some(modified)) => older(UNIX_EPOCH + Duration::from_millis(ms)) && older(modified),
+        _ => false,
+    }
+}
+
+#[cfg(test)]
+mod tests {
+    use super::json::{self, Value};
+    use super::request::{self, Refusal};
+    use super::*;
+
+    /// The table both host packages' main sides are tested with.
+    fn table() -> Value {
+        json::parse(include_str!("../../../tests/web/requests.json"), 32).expect("the table is JSON")
+    }
+
+    fn text(value: &Value) -> String {
+        match value {
+            Value::String(text) => text.clone(),
+            Value::Object(_) => {
+                let (unit, times) = match value.get("repeat") {
+                    Some(Value::Array(pair)) => (text(&pair[0]), number(&pair[1])),
+                    _ => panic!("no repeat in {:?}", value),
+                };
+                unit.repeat(times) + &value.get("then").map(text).unwrap_or_default()
+            }
+            _ => panic!("no text: {:?}", value),
+        }
+    }
+
+    fn number(value: &Value) -> usize {
+        match value {
+            Value::Number(digits) => digits.parse().unwrap(),
+            _ => panic!("no number: {:?}", value),
+        }
+    }
+
+    fn list(value: Option<&Value>) -> &[Value] {
+        match value {
+            Some(Value::Array(items)) => items,
+            _ => &[],
+        }
+    }
+
+    /// `value` as JSON text, with `unit` repeated after the member at `path`.
+    fn write(value: &Value, path: &[&str], unit: &str, times: usize, out: &mut String) {
+        match value {
+            Value::Null => out.push_str("null"),
+            Value::Bool(b) => out.push_str(if *b { "true" } else { "false" }),
+            Value::Number(digits) => out.push_str(digits),
+            Value::String(s) => {
+                let quoted = json::quote(s);
+                out.push_str(&quoted[..quoted.len() - 1]);
+                if path.is_empty() {
+                    out.push_str(&unit.repeat(times));
+                }
+                out.push('"');
+            }
+            Value::Array(items) => {
+                out.push('[');
+                for (i, item) in items.iter().enumerate() {
+                    let inner =
+                        if path.first() == Some(&i.to_string().as_str()) { &path[1..] } else { &[][..] };
+                    out.push_str(if i > 0 { "," } else { "" });
+                    write(
+                        item,
+                        inner,
+                        unit,
+                        if inner.is_empty() && path.len() != 1 { 0 } else { times },
+                        out,
+                    );
+                }
+                out.push(']');
+            }
+            Value::Object(members) => {
+                let mut members = members.clone();
+                if path.len() == 1 && !members.iter().any(|(k, _)| k == path[0]) {
+                    members.push((path[0].to_owned(), Value::String(String::new())));
+                }
+                out.push('{');
+                for (i, (key, item)) in members.iter().enumerate() {
+                    let here = path.first() == Some(&key.as_str());
+                    let inner = if here { &path[1..] } else { &[][..] };
+                    out.push_str(if i > 0 { "," } else { "" });
+                    out.push_str(&json::quote(key));
+                    out.push(':');
+                    write(item, inner, unit, if here { times } else { 0 }, out);
+                }
+                out.push('}');
+            }
+        }
+    }
+
+    fn request_of(row: &Value) -> String {
+        if let Some(Value::String(raw)) = row.get("request_text") {
+            return raw.clone();
+        }
+        let (path, unit, times) = match row.get("repeat") {
+            Some(Value::Array(r)) => (text(&r[0]), text(&r[1]), number(&r[2])),
+            _ => (String::new(), String::new(), 0),
+        };
+        let path: Vec<&str> = path.split('.').filter(|p| !p.is_empty()).collect();
+        let mut out = String::new();
+        write(row.get("request").unwrap(), if times > 0 { &path } else { &[] }, &unit, times, &mut out);
+        out
+    }
+
+    #[test]
+    fn every_request_of_the_shared_table_is_checked_as_it_says() {
+        for row in list(table().get("requests")) {
+            let name = text(row.get("name").unwrap());
+            let result = request::check(&request_of(row));
+            match (row.get("checked"), row.get("answer"), result) {
+                (Some(checked), None, Ok(got)) => {
+                    let member = |key| checked.get(key).map(text);
+                    let files = match checked.get("files") {
+                        Some(Value::Object(files)) => {
+                            files.iter().map(|(n, data)| (n.clone(), text(data).into_bytes())).collect()
+                        }
+                        _ => Vec::new(),
+                    };
+                    let got_files: Vec<(String, Vec<u8>)> =
+                        got.files.into_iter().map(|f| (f.name, f.data)).collect();
+                    assert_eq!(
+                        (got.title, got.text, got.url, got_files),
+                        (member("title"), member("text"), member("url"), files),
+                        "{}",
+                        name
+                    );
+                }
+                (None, Some(answer), Err(Refusal { name: got, message })) => {
+                    let error = answer.get("error").unwrap();
+                    let expected = (text(error.get("name").unwrap()), text(error.get("message").unwrap()));
+                    assert_eq!((got.to_owned(), message.to_owned()), expected, "{}", name);
+                    let written = json::parse(&request::refusal_answer(Refusal { name: got, message }), 2);
+                    assert_eq!(written.as_ref(), Some(answer), "{}", name);
+                }
+                (_, _, result) => panic!("{}: {:?}", name, result.map(|r| r.files.len())),
+            }
+        }
+    }
+
+    #[test]
+    fn every_name_of_the_shared_table_is_written_as_it_says() {
+        for row in list(table().get("names")) {
+            let given: Vec<String> = list(row.get("given")).iter().map(text).collect();
+            let safe: Vec<String> = list(row.get("safe")).iter().map(text).collect();
+            let given_refs: Vec<&str> = given.iter().map(String::as_str).collect();
+            assert_eq!(request::windows_file_names(&given_refs, 185), safe, "{:?}", given);
+        }
+        // The budget leaves the whole path within 259 units; a folder too long for any name has none.
+        assert_eq!(
+            (request::name_budget(68), request::name_budget(2), request::name_budget(240)),
+            (Some(185), Some(250), None)
+        );
+    }
+
+    #[test]
+    fn only_folders_made_and_unchanged_for_over_a_day_are_leftovers() {
+        let now = UNIX_EPOCH + Duration::from_secs(10 * 24 * 3600);
+        let ms = |days_ago: u64| {
+            (now - Duration::from_secs(days_ago * 24 * 3600 + 1))
+                .duration_since(UNIX_EPOCH)
+                .unwrap()
+                .as_millis()
+        };
+        let old = Some(now - DAY - Duration::from_secs(1));
+        let cases = [
+            (format!("quibshare-web-{}-12-0", ms(2)), old, true),
+            (format!("quibshare-web-{}-aBc123", ms(1)), old, true),
+            (format!("quibshare-web-{}-12-0", ms(0)), old, false),
+            (format!("quibshare-web-{}-12-0", ms(2)), Some(now), false),
+            (format!("quibshare-web-{}-12-0", ms(2)), None, false),
+            (format!("quibshare-{}-12-0", ms(2)), old, false),
+            ("quibshare-web--12-0".to_owned(), old, false),
+            ("quibshare-web-x1-12".to_owned(), old, false),
+        ];
+        for (name, modified, expected) in cases {
+            assert_eq!(is_leftover(&name, modified, now), expected, "{} {:?}", name, modified);
+        }
+    }
+
+    #[test]
+    fn answers_are_one_json_object_and_the_origin_and_the_window_s_turn_come_first() {
+        let refused = |name: &str, message: &str| {
+            format!("{{\"error\":{{\"name\":\"{}\",\"message\":\"{}\"}}}}", name, message)
+        };
+        let sharer = Sharer::new("absent QuibShare.exe");
+        let share =
+            |origin: &str, request: &str| Options::new().share(&sharer, origin, request, anchor_of(Some(7)));
+        let denied = refused("NotAllowedError", "Permission denied");
+        assert_eq!(share("https://evil.example", "{\"text\":\"x\"}"), denied);
+        assert_eq!(share("null", "{}"), denied);
+        assert_eq!(share("http://tauri.localhost.evil.example", "{}"), denied);
+        assert_eq!(
+            share("http://tauri.localhost", "{}"),
+            refused("TypeError", "Nothing to share: give a text, a url or files.")
+        );
+        // A share that cannot start tells the page no path and no system text.
+        assert_eq!(
+            share("https://tauri.localhost", "{\"text\":\"x\"}"),
+            refused("AbortError", "Share failed")
+        );
+        let widened = Options::new().allow_origin("http://localhost:1420");
+        assert_eq!(
+            widened.share(&sharer, "http://localhost:1420", "{\"text\":\"x\"}", anchor_of(None)),
+            refused("AbortError", "Share failed")
+        );
+        assert_eq!(request::outcome_answer("completed"), "{\"outcome\":\"completed\"}");
+
+        let _turn = Turn::take(Some(7)).unwrap();
+        let busy = refused("InvalidStateError", "An earlier share has not yet completed.");
+        assert_eq!(share("http://tauri.localhost", "{\"text\":\"x\"}"), busy);
+        assert_eq!(share("https://evil.example", "{\"text\":\"x\"}"), denied);
+        assert!(Turn::take(Some(8)).is_some() && Turn::take(None).is_some());
+    }
+}
