@@ -7,7 +7,7 @@ use std::sync::{Mutex, MutexGuard};
 use std::time::{Duration, Instant};
 use std::{env, fs, thread};
 
-use quibshare::{Error, ErrorKind, Outcome, OutcomeKind, Rect, Sharer};
+use quibshare::{web, Error, ErrorKind, Outcome, OutcomeKind, Rect, Sharer};
 
 const MISSING: &str = "Sharing could not start: input file does not exist or is inaccessible";
 
@@ -30,7 +30,9 @@ impl Install {
         place(&folder, with_sheet);
         env::set_var("QUIBSHARE_SIM_LOG", folder.join("record.txt"));
         env::set_var("QUIBSHARE_SIM_FAIL", fail);
-        for variable in ["QUIBSHARE_SIM_TARGET", "QUIBSHARE_SIM_APP", "QUIBSHARE_SIM_END"] {
+        for variable in
+            ["QUIBSHARE_SIM_TARGET", "QUIBSHARE_SIM_APP", "QUIBSHARE_SIM_END", "QUIBSHARE_SIM_END_AFTER"]
+        {
             env::remove_var(variable);
         }
         Install { folder, _turn: turn }
@@ -49,17 +51,28 @@ impl Install {
     /// The recorded lines starting with `prefix`, sorted, once `shares` shares have ended:
     /// QuibShare returns when the sheet has the file, and its worker finishes the share after.
     fn record(&self, prefix: &str, shares: usize) -> Vec<String> {
-        let deadline = Instant::now() + Duration::from_secs(20);
-        loop {
-            let text = fs::read_to_string(self.folder.join("record.txt")).unwrap_or_default();
-            if text.matches("remove ShareCompleted").count() >= shares || Instant::now() > deadline {
-                let mut lines: Vec<String> =
-                    text.lines().filter(|l| l.starts_with(prefix)).map(String::from).collect();
-                lines.sort();
-                return lines;
-            }
-            thread::sleep(Duration::from_millis(50));
+        recorded(&self.folder.join("record.txt"), prefix, shares)
+    }
+
+    /// A record of its own for the next share, which no earlier share's worker can write to.
+    fn new_record(&self, name: &str) -> PathBuf {
+        let record = self.folder.join(format!("record {}.txt", name));
+        env::set_var("QUIBSHARE_SIM_LOG", &record);
+        record
+    }
+}
+
+fn recorded(record: &Path, prefix: &str, shares: usize) -> Vec<String> {
+    let deadline = Instant::now() + Duration::from_secs(20);
+    loop {
+        let text = fs::read_to_string(record).unwrap_or_default();
+        if text.matches("remove ShareCompleted").count() >= shares || Instant::now() > deadline {
+            let mut lines: Vec<String> =
+                text.lines().filter(|l| l.starts_with(prefix)).map(String::from).collect();
+            lines.sort();
+            return lines;
         }
+        thread::sleep(Duration::from_millis(50));
     }
 }
 
@@ -256,5 +269,93 @@ fn a_waited_share_of_several_files_with_options_says_where_they_went() {
             ["weblink 1 https://example.com/q?a=1&b=2"],
             [format!("SetStorageItemsReadOnly 1 {}", items).as_str()],
         ]
+    );
+}
+
+/// Base64 as a page's `btoa` writes it.
+fn base64(bytes: &[u8]) -> String {
+    let alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    let mut text = String::new();
+    for chunk in bytes.chunks(3) {
+        let n = chunk.iter().enumerate().fold(0u32, |n, (i, &b)| n | (b as u32) << (16 - 8 * i));
+        for i in 0..4 {
+            let c = if i <= chunk.len() { alphabet[(n >> (18 - 6 * i) & 63) as usize] as char } else { '=' };
+            text.push(c);
+        }
+    }
+    text
+}
+
+const APP: &str = "http://tauri.localhost";
+
+#[test]
+fn a_page_s_files_reach_the_sheet_under_safe_names_and_their_folder_goes_after_the_share() {
+    let install = Install::new("web-files", true, "");
+    let record = install.new_record("files");
+    let files = [("../../a.txt", &b"first"[..]), ("CON.txt", b"\0\xff\x80 bytes"), ("A.TXT", b"")];
+    let files: Vec<String> = files
+        .iter()
+        .map(|(name, data)| format!(r#"{{"name":"{}","type":"text/plain","data":"{}"}}"#, name, base64(data)))
+        .collect();
+    let request = format!(
+        r#"{{"title":"Report \u00dc","text":"See","url":"https://example.com/q?a=1","files":[{}]}}"#,
+        files.join(",")
+    );
+    let options = web::Options::new().keep_files_for(Duration::from_secs(3));
+    let answer = options.share(&install.sharer(), APP, &request, web::anchor_of(None));
+    assert_eq!(answer, r#"{"outcome":"completed"}"#);
+
+    // The files, read while they are kept: the page's bytes under names Windows takes as they are.
+    let items = recorded(&record, "SetStorageItemsReadOnly", 1);
+    let at = items[0].find("\\a.txt ").expect("a.txt is shared first");
+    let folder = PathBuf::from(&items[0]["SetStorageItemsReadOnly 1 ".len()..at]);
+    let expected = [("a.txt", &b"first"[..]), ("_CON.txt", b"\0\xff\x80 bytes"), ("A (2).TXT", b"")];
+    let paths: Vec<PathBuf> = expected.iter().map(|(name, _)| folder.join(name)).collect();
+    let read: Vec<Vec<u8>> = paths.iter().map(|p| fs::read(p).unwrap()).collect();
+    let items_expected = paths.iter().map(|p| p.display().to_string()).collect::<Vec<_>>().join(" ");
+    assert_eq!(items, [format!("SetStorageItemsReadOnly 1 {}", items_expected)]);
+    assert_eq!(read, expected.iter().map(|(_, d)| d.to_vec()).collect::<Vec<_>>());
+    assert!(folder.starts_with(env::temp_dir()), "{}", folder.display());
+    assert_eq!(
+        [recorded(&record, "title ", 1), recorded(&record, "text ", 1), recorded(&record, "weblink ", 1)],
+        [["title 1 Report \u{dc}"], ["text 1 See"], ["weblink 1 https://example.com/q?a=1"]]
+    );
+    let deadline = Instant::now() + Duration::from_secs(30);
+    while folder.exists() && Instant::now() < deadline {
+        thread::sleep(Duration::from_millis(100));
+    }
+    assert!(!folder.exists(), "{} is still there", folder.display());
+}
+
+#[test]
+fn a_page_s_link_alone_shares_canceled_and_a_second_share_from_its_window_is_refused_meanwhile() {
+    let install = Install::new("web-link", true, "");
+    let record = install.new_record("link");
+    env::set_var("QUIBSHARE_SIM_END", "cancel");
+    env::set_var("QUIBSHARE_SIM_END_AFTER", "2000");
+    let sharer = install.sharer();
+    let request = r#"{"url":"https://example.com/a","title":"A"}"#;
+    let answers = thread::scope(|scope| {
+        let first = scope.spawn(|| web::share(&sharer, APP, request, web::anchor_of(Some(42))));
+        // Once the sheet has the link, the first share is under way until the sheet ends.
+        while recorded(&record, "weblink ", 0).is_empty() {
+            thread::sleep(Duration::from_millis(20));
+        }
+        let second = web::share(&sharer, APP, r#"{"text":"x"}"#, web::anchor_of(Some(42)));
+        (first.join().unwrap(), second)
+    });
+    env::remove_var("QUIBSHARE_SIM_END_AFTER");
+    assert_eq!(
+        answers,
+        (
+            r#"{"outcome":"canceled"}"#.to_owned(),
+            r#"{"error":{"name":"InvalidStateError","message":"An earlier share has not yet completed."}}"#
+                .to_owned()
+        )
+    );
+    let record = |prefix| recorded(&record, prefix, 1);
+    assert_eq!(
+        (record("title "), record("weblink "), record("SetStorageItems")),
+        (vec!["title 1 A".to_owned()], vec!["weblink 1 https://example.com/a".to_owned()], vec![])
     );
 }
