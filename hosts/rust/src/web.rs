@@ -23,10 +23,8 @@ use request::{Refusal, BUSY, DENIED, FAILED};
 pub const APP_ORIGINS: [&str; 2] = ["http://tauri.localhost", "https://tauri.localhost"];
 const FOLDER_PREFIX: &str = "quibshare-web-";
 const DAY: Duration = Duration::from_secs(24 * 60 * 60);
-/// Bytes of requests being shared at once, across all windows: two of the largest.
-const MAX_BYTES_IN_FLIGHT: usize = 2 * request::MAX_REQUEST_BYTES;
-/// Windows' limit on a command line, in UTF-16 units without its NUL.
-const MAX_COMMAND_LINE_UNITS: usize = 32766;
+/// The files' bytes of all shares held at once, across all windows: two of the largest.
+const MAX_BYTES_IN_FLIGHT: usize = 2 * request::MAX_FILE_BYTES;
 
 /// The window a page shares from: where the sheet opens, and whose one share at a time it is.
 #[derive(Debug, Clone, Copy, PartialEq, Eq, Hash)]
@@ -124,8 +122,9 @@ impl Options {
             return Err(DENIED);
         }
         let _turn = Turn::take(anchor.window).ok_or(BUSY)?;
-        let _bytes = InFlight::reserve(request.len()).ok_or(BUSY)?;
         let checked = request::check(request)?;
+        let _bytes = InFlight::reserve(checked.bytes).ok_or(FAILED)?;
+        let data = request::decode(&checked.files)?;
 
         let temporary = std::env::temp_dir();
         remove_leftovers(&temporary, SystemTime::now());
@@ -133,14 +132,19 @@ impl Options {
         if let Some(rect) = anchor.rect {
             sharer = sharer.anchor(rect);
         }
-        if let Some(title) = &checked.title {
-            sharer = sharer.title(title.clone());
+        let [title, text, url] = request::command_texts(&checked);
+        if let Some(title) = title {
+            sharer = sharer.title(title);
         }
-        if let Some(text) = &checked.text {
-            sharer = sharer.text(text.clone());
+        if let Some(text) = text {
+            sharer = sharer.text(text);
         }
-        if let Some(url) = &checked.url {
-            sharer = sharer.url(url.clone());
+        if let Some(url) = url {
+            sharer = sharer.url(url);
+        }
+        // An empty title alone: the page's checks pass it, QuibShare would refuse it.
+        if checked.files.is_empty() && text.is_none() && url.is_none() {
+            return Err(FAILED);
         }
         let folder = match checked.files.is_empty() {
             true => None,
@@ -148,50 +152,39 @@ impl Options {
         };
         let mut paths = Vec::new();
         if let Some(folder) = &folder {
-            let budget = request::name_budget(folder.0.as_os_str().encode_wide_len()).ok_or(FAILED)?;
+            let budget = request::name_budget(units(folder.0.as_os_str())).ok_or(FAILED)?;
             let names: Vec<&str> = checked.files.iter().map(|file| file.name.as_str()).collect();
             paths = request::windows_file_names(&names, budget)
                 .into_iter()
                 .map(|name| folder.0.join(name))
                 .collect();
         }
-        if command_line_units(&sharer, &paths) > MAX_COMMAND_LINE_UNITS {
-            return Err(DENIED);
+        let line: usize =
+            sharer.arguments(&paths).iter().map(|a| request::argument_units(&a.to_string_lossy())).sum();
+        if line + request::argument_units(&executable.to_string_lossy()) - 1 > request::MAX_COMMAND_UNITS {
+            return Err(FAILED);
         }
-        for (file, path) in checked.files.iter().zip(&paths) {
-            write_new(path, &file.data).map_err(|_| FAILED)?;
+        for (bytes, path) in data.iter().zip(&paths) {
+            write_downloaded(path, bytes, origin).map_err(|_| FAILED)?;
         }
         let outcome = sharer.share_all(&paths).map_err(|_| FAILED)?;
         Ok(outcome.kind())
     }
 }
 
-/// An upper bound on the command line QuibShare gets: each argument quoted, each quote and
-/// backslash in it escaped.
-fn command_line_units(sharer: &Sharer, files: &[PathBuf]) -> usize {
-    let quoted =
-        |units: usize, text: &str| units + 3 + text.chars().filter(|&c| c == '"' || c == '\\').count();
-    let mut total =
-        quoted(sharer.executable().as_os_str().encode_wide_len(), &sharer.executable().to_string_lossy());
-    for argument in sharer.arguments(files) {
-        total += quoted(argument.encode_wide_len(), &argument.to_string_lossy());
-    }
-    total
+fn units(text: &std::ffi::OsStr) -> usize {
+    text.to_string_lossy().encode_utf16().count()
 }
 
-trait WideLen {
-    fn encode_wide_len(&self) -> usize;
-}
-
-impl WideLen for std::ffi::OsStr {
-    fn encode_wide_len(&self) -> usize {
-        self.to_string_lossy().encode_utf16().count()
-    }
-}
-
-fn write_new(path: &Path, bytes: &[u8]) -> std::io::Result<()> {
+/// The file, marked as a browser marks a download from the internet zone. The mark is best
+/// effort: a file system without named streams takes the file alone.
+fn write_downloaded(path: &Path, bytes: &[u8], origin: &str) -> std::io::Result<()> {
     use std::io::Write;
-    std::fs::OpenOptions::new().write(true).create_new(true).open(path)?.write_all(bytes)
+    std::fs::OpenOptions::new().write(true).create_new(true).open(path)?.write_all(bytes)?;
+    let mut mark = path.as_os_str().to_owned();
+    mark.push(":Zone.Identifier");
+    let _ = std::fs::write(mark, format!("[ZoneTransfer]\r\nZoneId=3\r\nHostUrl={}/\r\n", origin));
+    Ok(())
 }
 
 /// The windows with a share under way; a share without a window has the one slot `None`.
@@ -345,7 +338,8 @@ mod tests {
                 let quoted = json::quote(s);
                 out.push_str(&quoted[..quoted.len() - 1]);
                 if path.is_empty() {
-                    out.push_str(&unit.repeat(times));
+                    let unit = json::quote(unit);
+                    out.push_str(&unit[1..unit.len() - 1].repeat(times));
                 }
                 out.push('"');
             }
@@ -402,7 +396,12 @@ mod tests {
     fn every_request_of_the_shared_table_is_checked_as_it_says() {
         for row in list(table().get("requests")) {
             let name = text(row.get("name").unwrap());
-            let result = request::check(&request_of(row));
+            let result = request::check(&request_of(row)).and_then(|checked| {
+                let data = request::decode(&checked.files)?;
+                let [title, text, url] = request::command_texts(&checked).map(|t| t.map(String::from));
+                let names = checked.files.into_iter().map(|file| file.name);
+                Ok((title, text, url, names.zip(data).collect::<Vec<_>>()))
+            });
             match (row.get("checked"), row.get("answer"), result) {
                 (Some(checked), None, Ok(got)) => {
                     let member = |key| checked.get(key).map(text);
@@ -412,14 +411,7 @@ mod tests {
                         }
                         _ => Vec::new(),
                     };
-                    let got_files: Vec<(String, Vec<u8>)> =
-                        got.files.into_iter().map(|f| (f.name, f.data)).collect();
-                    assert_eq!(
-                        (got.title, got.text, got.url, got_files),
-                        (member("title"), member("text"), member("url"), files),
-                        "{}",
-                        name
-                    );
+                    assert_eq!(got, (member("title"), member("text"), member("url"), files), "{}", name);
                 }
                 (None, Some(answer), Err(Refusal { name: got, message })) => {
                     let error = answer.get("error").unwrap();
@@ -428,7 +420,7 @@ mod tests {
                     let written = json::parse(&request::refusal_answer(Refusal { name: got, message }), 2);
                     assert_eq!(written.as_ref(), Some(answer), "{}", name);
                 }
-                (_, _, result) => panic!("{}: {:?}", name, result.map(|r| r.files.len())),
+                (_, _, result) => panic!("{}: {:?}", name, result.map(|r| r.3.len())),
             }
         }
     }
@@ -486,8 +478,8 @@ mod tests {
         assert_eq!(share("null", "{}"), denied);
         assert_eq!(share("http://tauri.localhost.evil.example", "{}"), denied);
         assert_eq!(
-            share("http://tauri.localhost", "{}"),
-            refused("TypeError", "Nothing to share: give a text, a url or files.")
+            share("http://tauri.localhost", r#"{"text":7}"#),
+            refused("TypeError", "Invalid share data")
         );
         // A share that cannot start tells the page no path and no system text.
         assert_eq!(

@@ -10,6 +10,8 @@ pub(crate) const MAX_FILE_BYTES: usize = 50 * 1024 * 1024;
 const MAX_TITLE_UNITS: usize = 256;
 const MAX_TEXT_UNITS: usize = 16384;
 const MAX_URL_UNITS: usize = 2048;
+/// Windows' limit on a command line, in UTF-16 units without its NUL.
+pub(crate) const MAX_COMMAND_UNITS: usize = 32766;
 /// The longest request worth reading: the files' bytes in base64, the texts each character
 /// escaped, and room for the names and the JSON around them.
 pub(crate) const MAX_REQUEST_BYTES: usize =
@@ -39,31 +41,38 @@ pub(crate) struct Refusal {
 
 pub(crate) const DENIED: Refusal = Refusal { name: "NotAllowedError", message: "Permission denied" };
 pub(crate) const INVALID: Refusal = Refusal { name: "TypeError", message: "Invalid share data" };
-pub(crate) const NOTHING: Refusal =
-    Refusal { name: "TypeError", message: "Nothing to share: give a text, a url or files." };
+pub(crate) const NOTHING: Refusal = Refusal {
+    name: "TypeError",
+    message:
+        "No known share data fields supplied. If using only new fields (other than title, text and url), \
+              you must feature-detect them first.",
+};
 pub(crate) const BAD_URL: Refusal = Refusal { name: "TypeError", message: "Invalid URL" };
 pub(crate) const BUSY: Refusal =
     Refusal { name: "InvalidStateError", message: "An earlier share has not yet completed." };
 pub(crate) const FAILED: Refusal = Refusal { name: "AbortError", message: "Share failed" };
 
-/// One file of a request: the name the page gave it, and its bytes.
+/// One file of a request: the name the page gave it, and its bytes in base64 until decoded.
 #[derive(Debug, PartialEq, Eq)]
 pub(crate) struct File {
     pub(crate) name: String,
-    pub(crate) data: Vec<u8>,
+    pub(crate) data: String,
 }
 
-/// A request that passed every check.
+/// A request that passed every check; a text is there where the page gave it, even empty.
 #[derive(Debug, Default, PartialEq, Eq)]
 pub(crate) struct Request {
     pub(crate) title: Option<String>,
     pub(crate) text: Option<String>,
     pub(crate) url: Option<String>,
     pub(crate) files: Vec<File>,
+    /// What the files decode to, from their base64 lengths.
+    pub(crate) bytes: usize,
 }
 
-/// The share a page asked for, or what to refuse it with. Its length is checked before it is
-/// parsed, and the files' decoded sizes, with every other check, before any is decoded.
+/// The share a page asked for, or what to refuse it with, as if the page had checked nothing.
+/// Its length is checked before it is parsed, and the files' decoded sizes, with every other
+/// check, before any is decoded.
 pub(crate) fn check(request: &str) -> Result<Request, Refusal> {
     if request.len() > MAX_REQUEST_BYTES {
         return Err(DENIED);
@@ -73,37 +82,29 @@ pub(crate) fn check(request: &str) -> Result<Request, Refusal> {
         return Err(INVALID);
     }
     let text_of = |name: &str| match value.get(name) {
-        None | Some(Value::Null) => Ok(None),
+        None => Ok(None),
         // A command line ends a string at NUL.
-        Some(Value::String(text)) if text.contains('\0') => Err(INVALID),
-        Some(Value::String(text)) if text.is_empty() => Ok(None),
-        Some(Value::String(text)) => Ok(Some(text.clone())),
+        Some(Value::String(text)) if !text.contains('\0') => Ok(Some(text.clone())),
         Some(_) => Err(INVALID),
     };
-    let mut checked =
-        Request { title: text_of("title")?, text: text_of("text")?, url: text_of("url")?, files: vec![] };
+    let mut checked = Request {
+        title: text_of("title")?,
+        text: text_of("text")?,
+        url: text_of("url")?,
+        ..Request::default()
+    };
     let files = match value.get("files") {
-        None | Some(Value::Null) => &[][..],
+        None => &[][..],
         Some(Value::Array(files)) => &files[..],
         Some(_) => return Err(INVALID),
     };
-    let mut bytes = 0usize;
-    let mut encoded = Vec::new();
     for file in files {
-        let name = match file.get("name") {
-            Some(Value::String(name)) if !name.is_empty() && !name.contains('\0') => name,
+        let (name, data) = match (file.get("name"), file.get("data")) {
+            (Some(Value::String(name)), Some(Value::String(data))) if !name.is_empty() => (name, data),
             _ => return Err(INVALID),
         };
-        if !matches!(file.get("type"), None | Some(Value::String(_))) {
-            return Err(INVALID);
-        }
-        let data = match file.get("data") {
-            Some(Value::String(data)) => data,
-            _ => return Err(INVALID),
-        };
-        bytes = bytes.saturating_add(base64::decoded_len(data).ok_or(INVALID)?);
-        checked.files.push(File { name: name.clone(), data: Vec::new() });
-        encoded.push(data);
+        checked.bytes = checked.bytes.saturating_add(base64::decoded_len(data).ok_or(INVALID)?);
+        checked.files.push(File { name: name.clone(), data: data.clone() });
     }
     if checked.title.is_none() && checked.text.is_none() && checked.url.is_none() && checked.files.is_empty()
     {
@@ -114,24 +115,72 @@ pub(crate) fn check(request: &str) -> Result<Request, Refusal> {
             return Err(BAD_URL);
         }
     }
+    checked.title = checked.title.map(|title| cut(&title, MAX_TITLE_UNITS).to_owned());
     let units = |text: &Option<String>| text.as_deref().map_or(0, |t| t.encode_utf16().count());
     if checked.files.len() > MAX_FILES
-        || bytes > MAX_FILE_BYTES
+        || checked.bytes > MAX_FILE_BYTES
         || units(&checked.text) > MAX_TEXT_UNITS
         || units(&checked.url) > MAX_URL_UNITS
+        || !texts_fit(&checked)
         || !checked.files.iter().all(|file| WEB_EXTENSIONS.contains(&extension(&file.name).as_str()))
     {
         return Err(DENIED);
     }
-    for (file, data) in checked.files.iter_mut().zip(encoded) {
-        file.data = base64::decode(data).ok_or(INVALID)?;
-    }
-    checked.title = checked.title.map(|title| cut(&title, MAX_TITLE_UNITS).to_owned());
-    // A sheet with nothing but a title shows nothing to share: the title goes as the text too.
-    if checked.text.is_none() && checked.url.is_none() && checked.files.is_empty() {
-        checked.text = checked.title.clone();
-    }
     Ok(checked)
+}
+
+/// Each file's bytes, once the bytes of all shares in flight have room for them.
+pub(crate) fn decode(files: &[File]) -> Result<Vec<Vec<u8>>, Refusal> {
+    files.iter().map(|file| base64::decode(&file.data).ok_or(INVALID)).collect()
+}
+
+/// The texts as QuibShare gets them: empty ones left out (it refuses them), and a title alone
+/// given as the text too, since a sheet with nothing but a title shows nothing to share.
+pub(crate) fn command_texts(request: &Request) -> [Option<&str>; 3] {
+    fn given(text: &Option<String>) -> Option<&str> {
+        text.as_deref().filter(|text| !text.is_empty())
+    }
+    let (title, mut text, url) = (given(&request.title), given(&request.text), given(&request.url));
+    if title.is_some() && text.is_none() && url.is_none() && request.files.is_empty() {
+        text = title;
+    }
+    [title, text, url]
+}
+
+/// One argument's units on the command line, quoted as the npm package's Node quotes it, with
+/// the space before it: the same budget in both packages, whatever their runtimes write.
+pub(crate) fn argument_units(value: &str) -> usize {
+    let length = value.encode_utf16().count();
+    if value.is_empty() {
+        return 3;
+    }
+    if !value.contains(|c| c == ' ' || c == '\t' || c == '"') {
+        return length + 1;
+    }
+    let (mut units, mut slashes) = (length + 3, 0);
+    for c in value.chars() {
+        match c {
+            '\\' => slashes += 1,
+            '"' => {
+                units += slashes + 1;
+                slashes = 0;
+            }
+            _ => slashes = 0,
+        }
+    }
+    units + slashes
+}
+
+/// Whether the texts, with their option names, leave room on the command line for the
+/// executable, up to ten paths and the flags.
+fn texts_fit(request: &Request) -> bool {
+    let names = ["title", "text", "url"];
+    let units: usize = command_texts(request)
+        .iter()
+        .zip(names)
+        .filter_map(|(text, name)| text.map(|text| name.len() + 3 + argument_units(text)))
+        .sum();
+    units <= MAX_COMMAND_UNITS - 8192
 }
 
 /// An absolute http or https link with a host, as the page's URL parser wrote it: nothing the
@@ -165,7 +214,7 @@ fn cut(text: &str, units: usize) -> &str {
 pub(crate) fn name_budget(folder_units: usize) -> Option<usize> {
     let budget =
         MAX_PATH_UNITS.checked_sub(folder_units + 1)?.min(MAX_NAME_UNITS).checked_sub(NUMBER_ROOM)?;
-    (budget > MAX_KEPT_EXTENSION).then_some(budget)
+    (budget >= MAX_KEPT_EXTENSION).then_some(budget)
 }
 
 /// Names for `names` that Windows takes as they are, each in the one folder, distinct without
