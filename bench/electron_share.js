@@ -22,7 +22,8 @@ process.env.TMP = temporary;
 // Electron's main-process modules, as little as enableWebShare needs.
 const handlers = new Map();
 const electron = {
-  ipcMain: { on() {}, handle: (channel, handler) => handlers.set(channel, handler), removeHandler() {} },
+  ipcMain: { on: (channel, listener) => handlers.set(channel, listener), handle: (channel, handler) => handlers.set(channel, handler),
+             removeHandler() {} },
   app: new EventEmitter(),
   session: { defaultSession: { registerPreloadScript() {}, getPreloadScripts: () => [] } },
   BrowserWindow: { fromWebContents: () => ({ isDestroyed: () => false, getContentBounds: () => anchor }) },
@@ -30,11 +31,17 @@ const electron = {
 };
 enableWebShare({ keepFilesFor: 0, electron });
 const pageShare = handlers.get('quibshare:share');
+// One document of a secure origin in a window's top frame; its preload asks first, as Electron's does.
+const frame = { origin: 'https://app.example', url: 'https://app.example/', parent: null, frameTreeNodeId: 1 };
+frame.top = frame;
+const event = { sender: {}, senderFrame: frame };
+handlers.get('quibshare:supported')(event, { contextIsolated: true });
+const { document } = event.returnValue;
 // The window's bounds as the main side anchors the sheet; share() gets the same, for like with like.
 const anchor = { x: 0, y: 0, width: 800, height: 600 };
 
 async function fromPage() {
-  const answer = await pageShare({ sender: {} }, { files: [{ name: 'report.pdf', type: 'application/pdf', data: bytes.buffer.slice(0) }] });
+  const answer = await pageShare(event, { files: [{ name: 'report.pdf', type: 'application/pdf', data: bytes.buffer.slice(0) }] }, document);
   if (answer.outcome !== 'completed') throw new Error(JSON.stringify(answer));
   while (fs.readdirSync(temporary).length > 0) await new Promise((resolve) => setImmediate(resolve));
 }

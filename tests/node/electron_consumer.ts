@@ -11,5 +11,5 @@ const options: WebShareOptions = { fileTypes: 'any', keepFilesFor: 0, executable
 const disable: () => void = enableWebShare(options);
 disable();
 enableWebShare();
-enableWebShare({ fileTypes: 'web', keepFilesFor: undefined });
+enableWebShare({ fileTypes: 'web', keepFilesFor: undefined, allowFrame: (frame) => frame.origin === 'https://docs.example.com', secureSchemes: ['app'] });
 void page;

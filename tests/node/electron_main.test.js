@@ -10,14 +10,15 @@ const { test } = require('node:test');
 const { setTimeout: delay } = require('node:timers/promises');
 const quibshare = require('quibshare');
 const { enableWebShare } = require('quibshare/electron');
+const table = require('./web_share_table.js');
 
 const installed = path.dirname(require.resolve('quibshare'));
 // Not exported: the main side's pure rules, loaded from the package's folder.
-const { windowsFileNames, failureAnswer } = require(path.join(installed, 'electron', 'request.js'));
+const { windowsFileNames } = require(path.join(installed, 'electron', 'request.js'));
+const { senderRefusal } = require(path.join(installed, 'electron', 'sender.js'));
 const record = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-')), 'record.txt');
 process.env.QUIBSHARE_SIM_LOG = record;
-const refused = (name, message) => ({ error: { name, message } });
-const [Denied, Invalid] = [refused('NotAllowedError', 'Permission denied'), refused('TypeError', 'Invalid share data')];
+const { answers } = table;
 const file = (name, text = name) => ({ name, type: 'text/plain', data: new TextEncoder().encode(text).buffer });
 const Completed = { outcome: 'completed' };
 
@@ -35,16 +36,18 @@ async function until(condition, what) {
 
 /**
  * Sharing turned on with `options` while `use` runs, given stand-ins for Electron's main-process
- * modules and for a renderer's sendSync and invoke. A sender's window content is at (100, 50), 400
- * by 300 DIPs, on a screen at 150 %. `register`: Electron 35's registerPreloadScript, else the older
- * list of paths. QUIBSHARE_SIM_* `variables` tell the sheet how to end.
+ * modules; `load` puts a document in a window as Electron would, its preload asking whether the app
+ * shares, and gives it `invoke`, which sends a share after a click (`input: false`, without one). A
+ * window's content is at (100, 50), 400 by 300 DIPs, on a screen at 150 %. `register`: Electron 35's
+ * registerPreloadScript, else the older list of paths. QUIBSHARE_SIM_* `variables` tell the sheet how
+ * to end. What the main side says on the console is kept in `logged`.
  */
 async function withWebShare({ register = true, ...options }, use, variables = {}) {
-  const [handlers, preloads] = [new Map(), register ? [] : ['C:\\app\\own.js']];
-  const sender = () => ({ window: { isDestroyed: () => false, getContentBounds: () => ({ x: 100, y: 50, width: 400, height: 300 }) } });
+  const [handlers, preloads, logged] = [new Map(), register ? [] : ['C:\\app\\own.js'], []];
+  const ipcMain = Object.assign(new EventEmitter(), { handle: (channel, handler) => handlers.set(channel, handler),
+                                                      removeHandler: (channel) => handlers.delete(channel) });
   const electron = {
-    ipcMain: { on: (channel, listener) => handlers.set(channel, listener), handle: (channel, handler) => handlers.set(channel, handler),
-               removeHandler: (channel) => handlers.delete(channel) },
+    ipcMain,
     app: new EventEmitter(),
     session: { defaultSession: register
       ? { registerPreloadScript: (script) => preloads.push(script), getPreloadScripts: () => [...preloads] }
@@ -52,36 +55,74 @@ async function withWebShare({ register = true, ...options }, use, variables = {}
     BrowserWindow: { fromWebContents: (contents) => contents.window },
     screen: { dipToScreenRect: (window, { x, y, width, height }) => ({ x: x * 1.5, y: y * 1.5, width: width * 1.5, height: height * 1.5 }) },
   };
+  let frames = 0;
+  const window = (type = 'window') => Object.assign(new EventEmitter(), { getType: () => type,
+    window: { isDestroyed: () => false, getContentBounds: () => ({ x: 100, y: 50, width: 400, height: 300 }) } });
+  // `parent`: a page whose window the frame is in; `key`: the frame a new document replaces.
+  function load({ origin = 'https://app.example', parent, contents = parent?.contents ?? window(), isolated = true,
+                  key = ++frames } = {}) {
+    const frame = { origin, url: `${origin}/page.html`, parent: parent?.frame ?? null, frameTreeNodeId: key };
+    frame.top = parent ? parent.frame.top : frame;
+    const page = { frame, contents, gone: false };
+    // Electron's senderFrame is null once the frame has navigated.
+    const event = { sender: contents, get senderFrame() { return page.gone ? null : frame; } };
+    ipcMain.emit('quibshare:supported', event, { contextIsolated: isolated });
+    page.answer = event.returnValue;
+    page.invoke = async (request, { input = true, document = page.answer?.document } = {}) => {
+      if (input) contents.emit('input-event', {}, { type: 'mouseDown' });
+      return handlers.get('quibshare:share')(event, request, document);
+    };
+    page.reload = () => {
+      page.gone = true;
+      return load({ origin, contents, key });
+    };
+    return page;
+  }
+  const warn = console.warn;
+  console.warn = (line) => logged.push(line);
   const disable = enableWebShare({ keepFilesFor: 0, ...options, electron });
   recorded();
+  const earlier = Object.fromEntries(Object.keys(variables).map((name) => [name, process.env[name]]));
   Object.assign(process.env, variables);
   try {
-    return await use({ electron, preloads, sender, sendSync: (channel, event = {}) => (handlers.get(channel)(event), event.returnValue),
-                       invoke: async (request, from = sender()) => handlers.get('quibshare:share')({ sender: from }, request) }, disable);
+    return await use({ electron, preloads, load, window, logged }, disable);
   } finally {
-    Object.keys(variables).forEach((name) => delete process.env[name]);
+    for (const [name, value] of Object.entries(earlier)) {
+      if (value === undefined) delete process.env[name];
+      else process.env[name] = value;
+    }
     disable();
+    console.warn = warn;
   }
 }
 
-test('enableWebShare adds its preload to the app\'s own and answers supported, false once off', async () => {
+test('enableWebShare adds its preload to the app\'s own and answers supported, false once off or without isolation', async () => {
   const preload = path.join(installed, 'electron', 'preload.js');
   const registered = [{ type: 'frame', id: 'quibshare-web-share', filePath: preload }];
   const cases = [
-    [{}, registered, { fileTypes: 'web' }],
-    [{ register: false, fileTypes: 'any' }, ['C:\\app\\own.js', preload], { fileTypes: 'any' }],
-    [{ executablePath: path.join(os.tmpdir(), 'none', 'QuibShare.exe') }, registered, false],
+    [{}, registered, 'web'],
+    [{ register: false, fileTypes: 'any' }, ['C:\\app\\own.js', preload], 'any'],
+    [{ executablePath: path.join(os.tmpdir(), 'none', 'QuibShare.exe') }, registered, undefined],
   ];
-  for (const [options, preloads, supported] of cases) {
+  for (const [options, preloads, fileTypes] of cases) {
     await withWebShare(options, (stand, disable) => {
-      assert.deepEqual(stand.sendSync('quibshare:supported'), supported);
+      const { answer } = stand.load();
+      assert.deepEqual(answer && [answer.fileTypes, typeof answer.document], fileTypes ? [fileTypes, 'string'] : false);
       disable();
-      assert.deepEqual([stand.sendSync('quibshare:supported'), stand.preloads], [false, preloads]);
+      assert.deepEqual([stand.load().answer, stand.preloads], [false, preloads]);
+      // Enabled again: still one listener and one quit handler.
+      enableWebShare({ ...options, electron: stand.electron })();
+      assert.deepEqual([stand.electron.ipcMain.listenerCount('quibshare:supported'), stand.electron.app.listenerCount('quit')], [1, 1]);
     });
   }
+  await withWebShare({}, (stand) => {
+    assert.deepEqual([stand.load({ isolated: false }).answer, stand.load({ isolated: false }).answer], [false, false]);
+    assert.equal(stand.logged.length, 1);
+    assert.match(stand.logged[0], /without context isolation/);
+  });
 });
 
-test('a page\'s share goes over its window, its files under safe names in one new folder, removed at quit', () =>
+test('a page\'s share goes over its window, its files under safe names in one new folder, marked as downloaded, removed at quit', () =>
   withWebShare({ keepFilesFor: 60000 }, async (stand) => {
     const before = folders();
     const [names, safe] = [['zeta.txt', '..\\..\\alpha — ü.pdf', 'CON.txt', 'a.txt', 'A.TXT'],
@@ -91,9 +132,12 @@ test('a page\'s share goes over its window, its files under safe names in one ne
        ['title 1 Figures', 'text 1 As promised', 'weblink 1 https://example.com/r?id=7', `SetStorageItemsReadOnly 1 ${safe.join(' ')}`]],
       [{ title: 'Read', url: 'https://example.com/a b' }, ['title 1 Read', 'weblink 1 https://example.com/a%20b']],
       [{ text: 'Just words' }, ['title 1 Just words', 'text 1 Just words']],
+      // A title alone shares, as its text too; an empty text counts as none.
+      [{ title: 'Only a title', text: '' }, ['title 1 Only a title', 'text 1 Only a title']],
     ];
+    const page = stand.load();
     for (const [request, shared] of cases) {
-      assert.deepEqual(await stand.invoke(request), Completed);
+      assert.deepEqual(await page.invoke(request), Completed);
       const [window, ...lines] = recorded();
       // 150 % of the content bounds, the sheet's owner at their centre.
       assert.match(window, / at=450,300 /);
@@ -102,58 +146,119 @@ test('a page\'s share goes over its window, its files under safe names in one ne
       if (made.length === 0) continue;
       await delay(100);
       assert.deepEqual(safe.map((name) => fs.readFileSync(path.join(made[0], name), 'utf8')), names);
+      assert.equal(fs.readFileSync(path.join(made[0], `${safe[0]}:Zone.Identifier`), 'utf8'),
+                   '[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://app.example/page.html\r\n');
       stand.electron.app.emit('quit');
       await until(() => !fs.existsSync(made[0]), `${made[0]} left`);
     }
   }));
 
-test('names Windows takes: no folder parts, device names, refused characters or trailing dots; distinct without case', () => {
-  const names = [
-    ['..\\..\\x.txt', 'x.txt'], ['../etc/y.txt', 'y.txt'], ['CON.txt', '_CON.txt'], ['Com1 .tar.gz', '_Com1 .tar.gz'], ['lpt²', '_lpt²'],
-    ['CONSOLE.txt', 'CONSOLE.txt'], ['a<b>c:d"e|f?g*h\u0001.txt', 'a_b_c_d_e_f_g_h_.txt'], ['end.txt. . ', 'end.txt'], ['..', 'file'],
-    ['dir/', 'file (2)'], ['a.txt', 'a.txt'], ['A.TXT', 'A (2).TXT'], ['a (2).txt', 'a (2) (2).txt'], [`${'n'.repeat(300)}.txt`, `${'n'.repeat(196)}.txt`],
-  ];
-  assert.deepEqual(windowsFileNames(names.map(([given]) => given)), names.map(([, safe]) => safe));
-  assert.deepEqual(failureAnswer(new quibshare.QuibShareError('INPUT_REJECTED', 2, 'Too many.')), refused('TypeError', 'Too many.'));
+test('names Windows takes: no folder parts, device names, refused characters or trailing dots; distinct without case; paths within 259 with " (NN)"', () => {
+  for (const { folderUnits, given, safe } of table.names()) {
+    const names = windowsFileNames(given, folderUnits);
+    assert.deepEqual(names, safe);
+    assert.ok(names.every((name) => folderUnits + 1 + name.length + (/ \(\d+\)/.test(name) ? 0 : 5) <= 259), `${folderUnits}`);
+  }
+  assert.throws(() => windowsFileNames(['a.txt'], 240), /no room/);
 });
 
-test('what a hostile page sends is refused with its name, and nothing is written or started', () =>
+test('who may share: the top frame or a frame of its origin, of a secure origin, while its document is there', () => {
+  const top = { origin: 'https://app.example', parent: null };
+  top.top = top;
+  const frame = (origin, parent = null) => ({ origin, parent, top: parent ? top : undefined });
+  const cases = [
+    [top, null], [frame('https://app.example', top), null],
+    [frame('https://ads.example', top), 'a frame of another origin than its window asked (https://ads.example); allowFrame did not allow it'],
+    [frame('https://docs.example', top), null, { allowFrame: (asking) => asking.origin === 'https://docs.example' }],
+    [frame('https://app.example'), 'a <webview> guest asked (https://app.example); allowFrame did not allow it', { contents: { getType: () => 'webview' } }],
+    [frame('http://intranet.example'), 'http://intranet.example is not a secure origin'],
+    ...['http://127.0.0.1:8080', 'http://localhost:3000', 'http://a.localhost', 'http://[::1]', 'file://', 'wss://a.example']
+      .map((origin) => [frame(origin), null]),
+    [frame('app://bundle'), 'app://bundle is not a secure origin'], [frame('app://bundle'), null, { secureSchemes: ['app'] }],
+    [frame('null'), 'null is not a secure origin'],
+    [null, 'the frame that asked has gone'], [{ ...top, detached: true }, 'the frame that asked has gone'],
+    [top, 'the document that asked has gone', { current: '8' }], [top, 'the document that asked has gone', { document: undefined }],
+  ];
+  for (const [asking, refusal, given = {}] of cases) {
+    assert.equal(senderRefusal({ frame: asking, contents: {}, document: '7', current: '7', allowFrame: () => false, secureSchemes: [], ...given }),
+                 refusal, asking?.origin);
+  }
+});
+
+test('what a hostile page sends, or a frame that may not share, is refused with its name; nothing is written or started', () =>
   withWebShare({}, async (stand) => {
+    const top = stand.load();
+    const stale = stand.load({ origin: 'https://app.example' });
+    stale.reload();
     const cases = [
-      [null, Invalid], [{ text: 7 }, Invalid], [{ text: 'a\0b' }, Invalid], [{ files: 'a.txt' }, Invalid],
-      [{ files: [{ name: 'C:\\secret.txt', path: 'C:\\secret.txt' }] }, Invalid], [{ files: [{ name: '', data: new ArrayBuffer(1) }] }, Invalid],
-      [{ title: 'Only a title', text: '' }, refused('TypeError', 'Nothing to share: give a text, a url or files.')],
-      [{ url: 'report?id=7' }, refused('TypeError', 'Invalid URL')],
-      [{ url: 'file:///C:/Windows/win.ini', files: Array(11).fill(file('a.txt')) }, refused('TypeError', 'Invalid URL')],
-      [{ files: Array(11).fill(file('a.txt')) }, Denied], [{ files: [{ name: 'big.txt', data: new ArrayBuffer(52428801) }] }, Denied],
-      [{ text: 'x'.repeat(16385) }, Denied], [{ url: `https://example.com/${'x'.repeat(2029)}` }, Denied],
-      [{ files: [file('notes.txt'), file('run.bat')] }, Denied],
+      ...table.refused().map(({ request, answer }) => [top, request, answer]),
+      [stand.load({ origin: 'https://ads.example', parent: top }), { text: 'x' }, answers.denied],
+      [stand.load({ origin: 'http://intranet.example' }), { text: 'x' }, answers.denied],
+      [stand.load({ contents: stand.window('webview') }), { text: 'x' }, answers.denied],
+      // The document that asked has gone, or the request names one this frame never had.
+      [stale, { text: 'x' }, answers.denied], [{ invoke: (request) => top.invoke(request, { document: 'forged' }) }, { text: 'x' }, answers.denied],
+      // A window with no click yet; and one whose click a share has used.
+      [{ invoke: (request) => stand.load().invoke(request, { input: false }) }, { text: 'x' }, answers['no-gesture']],
+      [{ invoke: (request) => top.invoke({}).then(() => top.invoke(request, { input: false })) }, { text: 'x' }, answers['no-gesture']],
     ];
     const before = folders();
-    for (const [request, answer] of cases) assert.deepEqual(await stand.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
+    for (const [page, request, answer] of cases) assert.deepEqual(await page.invoke(request), answer, JSON.stringify(request)?.slice(0, 80));
     assert.deepEqual([folders(), fs.existsSync(record)], [before, false]);
+    assert.equal(stand.logged.filter((line) => line.startsWith('quibshare/electron: a share was refused: ')).length, 5);
   }));
 
-test('every end reaches the page with its name and removes the folder; one share at a time from a window', async () => {
+test('every end reaches the page with its name and removes the folder, no path or system text in it; one share at a time from a document', async () => {
   const alone = path.join(path.dirname(record), 'alone', 'QuibShare.exe');
+  const missing = path.join(path.dirname(record), 'missing', 'QuibShare.exe');
   fs.cpSync(quibshare.executablePath(), alone);
+  // There as the page loads, gone when it shares.
+  const lose = () => fs.cpSync(quibshare.executablePath(), missing);
   const cases = [
     [{ QUIBSHARE_SIM_END: 'cancel' }, {}, { outcome: 'canceled' }],
     [{ QUIBSHARE_SIM_END: 'destroy-window' }, {}, { outcome: 'ended' }],
-    [{ QUIBSHARE_SIM_FAIL: 'getforwindow:80004005' }, {}, refused('DataError', 'Sharing could not be opened (error 0x80004005).')],
-    [{}, { executablePath: alone }, refused('NotAllowedError',
-      'Sharing is not available on this system: the Windows share interface is missing or disabled.')],
+    [{ QUIBSHARE_SIM_FAIL: 'getforwindow:80004005' }, {}, answers.failed, /Sharing could not be opened \(error 0x80004005\)\./],
+    [{}, { executablePath: alone }, answers.failed, /Sharing is not available on this system/],
+    [{}, { executablePath: missing }, answers.failed, /could not be started from .*missing\\QuibShare\.exe/, lose],
     [{}, {}, Completed],
   ];
-  for (const [variables, options, expected] of cases) {
+  for (const [variables, options, expected, logged, prepare] of cases) {
     const before = folders();
-    // A second share from the same window, asked while the first runs, is refused.
-    assert.deepEqual(await withWebShare(options, ({ invoke, sender }, disable, from = sender()) =>
-      Promise.all([invoke({ files: [file('a.txt')] }, from), invoke({ text: 'x' }, from)]), variables),
-    [expected, refused('InvalidStateError', 'A earlier share had not yet completed.')]);
+    prepare?.();
+    // A second share from the same document, asked while the first runs, is refused.
+    const [answer, second, lines] = await withWebShare(options, async ({ load, logged }) => {
+      const page = load();
+      if (prepare) fs.rmSync(missing);
+      return [...await Promise.all([page.invoke({ files: [file('a.txt')] }), page.invoke({ text: 'x' })]), logged];
+    }, variables);
+    assert.deepEqual([answer, second], [expected, answers.busy]);
+    assert.ok(logged === undefined ? lines.length === 0 : logged.test(lines.join('\n')), lines.join('\n'));
     await until(() => folders().every((name) => before.includes(name)), `${JSON.stringify(expected)}: folder left`);
   }
+  // A name of 240 units, in a temporary folder deeper than most, shares under one that keeps its
+  // path within 259 units, with room for " (NN)".
+  const deeper = path.join(path.dirname(record), 'a temporary folder deeper than most');
+  fs.mkdirSync(deeper);
+  await withWebShare({}, async ({ load }) => {
+    assert.deepEqual(await load().invoke({ files: [file(`${'n'.repeat(240)}.txt`)] }), Completed);
+    const [shared] = recorded().filter((line) => line.startsWith('SetStorageItemsReadOnly '));
+    const sharedPath = shared.slice('SetStorageItemsReadOnly 1 '.length);
+    assert.deepEqual([sharedPath.length, sharedPath.startsWith(deeper), sharedPath.endsWith('n.txt')], [259 - 5, true, true]);
+  }, { TEMP: deeper, TMP: deeper });
 });
+
+// The shares overlap, so they write a record of their own.
+const ownRecord = path.join(path.dirname(record), 'overlapping.txt');
+test('a new document shares at once while its frame\'s old one still has the sheet open; the old answer is dropped; bytes in flight are capped', () =>
+  withWebShare({}, async ({ load }) => {
+    const old = load();
+    const [big, other] = [{ files: [{ name: 'a.pdf', data: new ArrayBuffer(table.limits.file_bytes) }] }, load()];
+    const first = old.invoke(big);
+    await until(() => fs.existsSync(ownRecord), 'the first sheet never opened');
+    const shares = [first, old.reload().invoke(big)];
+    // Two full shares are held: a third, of one byte, waits for none of them.
+    shares.push(other.invoke({ files: [file('b.txt', 'b')] }));
+    assert.deepEqual(await Promise.all(shares), [undefined, Completed, answers.failed]);
+  }, { QUIBSHARE_SIM_END_AFTER: '1500', QUIBSHARE_SIM_LOG: ownRecord }));
 
 test('at the start, folders left over for more than a day are removed, and no other', async () => {
   const [now, day] = [Date.now(), 24 * 60 * 60 * 1000];

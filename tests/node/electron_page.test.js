@@ -11,8 +11,10 @@ const puppeteer = require(process.env.QUIBSHARE_PUPPETEER);
 const pageScript = fs.readFileSync(require.resolve('quibshare/electron/page'), 'utf8');
 const [Denied, NoGesture, Busy, Nothing, BadUrl, Resolved] = ['DOMException NotAllowedError: Permission denied',
   'DOMException NotAllowedError: Must be handling a user gesture to perform a share request.',
-  'DOMException InvalidStateError: A earlier share had not yet completed.',
-  'TypeError TypeError: Nothing to share: give a text, a url or files.', 'TypeError TypeError: Invalid URL', 'resolved undefined'];
+  'DOMException InvalidStateError: An earlier share has not yet completed.',
+  'TypeError TypeError: No known share data fields supplied. If using only new fields (other than title, text and url), ' +
+  'you must feature-detect them first.', 'TypeError TypeError: Invalid URL', 'resolved undefined'];
+const NotAFile = "Failed to read the 'files' property from 'ShareData': Failed to convert value to 'File'.";
 
 // Answers with `bridgeAnswer` (or what that function returns) and keeps each call with the
 // activation it saw and its files read back. `attempt` puts how a share settled in one line.
@@ -30,14 +32,20 @@ const standInBridge = `
 `;
 const html = `<!doctype html><base href="/docs/"><script>window.seenByPage = [typeof navigator.share, typeof navigator.canShare];</script>
   <button id="share" onclick="window.shared = attempt(nextData); window.callsDuringClick = bridgeCalls.length">Share</button>`;
+// A frame gets the scripts inline, as its own first script: a frame of another site runs in a
+// process of its own, which a script added for the page's documents does not reach.
+const frameHtml = () => `<!doctype html><script>${standInBridge}\n${pageScript}</script>`;
 
 let server, origin, browser;
 before(async () => {
-  await new Promise((resolve) => { server = http.createServer((request, response) => response.end(html)).listen(0, '127.0.0.1', resolve); });
+  const serve = (request, response) => response.end(request.url.startsWith('/frame') ? frameHtml() : html);
+  await new Promise((resolve) => { server = http.createServer(serve).listen(0, '127.0.0.1', resolve); });
   origin = `http://127.0.0.1:${server.address().port}`;
   browser = await puppeteer.launch({
     executablePath: '/usr/bin/chromium', headless: true, timeout: 60000, protocolTimeout: 60000,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-component-update'],
+    // intranet.test: a host that is not loopback by its name, served from here.
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-component-update',
+           '--host-resolver-rules=MAP intranet.test 127.0.0.1'],
   });
 });
 after(async () => {
@@ -48,13 +56,14 @@ after(async () => {
   server.close();
 });
 
-// A new page at /app/index.html with `scripts` evaluated, in order, before its own. `quiet` runs an
-// expression as a page's own script runs: a DevTools evaluate brings a user gesture unless told not to.
-async function withPage(use, scripts = [standInBridge, pageScript]) {
+// A new page at /app/index.html (of `at`, by default the loopback origin) with `scripts` evaluated,
+// in order, before its own. `quiet` runs an expression as a page's own script runs: a DevTools
+// evaluate brings a user gesture unless told not to.
+async function withPage(use, scripts = [standInBridge, pageScript], at = origin) {
   const page = await browser.newPage();
   try {
     for (const script of scripts) await page.evaluateOnNewDocument(script);
-    await page.goto(`${origin}/app/index.html`, { timeout: 30000 });
+    await page.goto(`${at}/app/index.html`, { timeout: 30000 });
     const session = await page.createCDPSession();
     return await use(page, async (expression) => {
       const answer = await session.send('Runtime.evaluate', { expression, awaitPromise: true, returnByValue: true, userGesture: false });
@@ -70,9 +79,11 @@ test('share and canShare appear only where the page has no share of its own and 
     [[standInBridge, pageScript], [['function', 'function'], 'share']],
     [['Navigator.prototype.share = function own() {};', standInBridge, pageScript], [['function', 'undefined'], 'own']],
     [[pageScript], [['undefined', 'undefined'], null]],
+    // Not a secure context: http from a host that is not loopback.
+    [[standInBridge, pageScript], [['undefined', 'undefined'], null], () => origin.replace('127.0.0.1', 'intranet.test')],
   ];
   const seen = (page) => page.evaluate(() => [window.seenByPage, navigator.share?.name]);
-  for (const [scripts, expected] of cases) assert.deepEqual(await withPage(seen, scripts), expected);
+  for (const [scripts, expected, at = () => origin] of cases) assert.deepEqual(await withPage(seen, scripts, at()), expected);
 });
 
 test('a click shares at once, the link resolved and the file whole, one share at a time; without a gesture, none', () =>
@@ -100,23 +111,27 @@ test('a click shares at once, the link resolved and the file whole, one share at
 test('refusals come in Chromium\'s order, canShare is true exactly when a share goes, the bridge\'s answer settles it', () =>
   withPage(async (page) => {
     const cases = [
-      ['{ title: "Only a title", text: "", url: "", files: [] }', Nothing, false],
-      ['{ files: ["a.txt"] }', "TypeError TypeError: Failed to execute 'share' on 'Navigator': Failed to read the 'files' " +
-        "property from 'ShareData': Failed to convert value to 'File'.", "Failed to execute 'canShare' on 'Navigator': Failed " +
-        "to read the 'files' property from 'ShareData': Failed to convert value to 'File'."],
+      ['{ files: [] }', Nothing, false],
+      ...['["a.txt"]', '[Object.create(File.prototype)]'].map((files) => [`{ files: ${files} }`,
+        `TypeError TypeError: Failed to execute 'share' on 'Navigator': ${NotAFile}`, `Failed to execute 'canShare' on 'Navigator': ${NotAFile}`]),
       ['{ url: "http://[" }', BadUrl, false], ['{ url: "javascript:alert(1)" }', BadUrl, false],
       ['{ url: "data:,x", files: files(11, "a.txt") }', BadUrl, false],
       ['{ files: files(11, "a.txt") }', Denied, false], ['{ files: files(10, "a.txt") }', Resolved, true],
       ['{ files: [...files(1, "a.txt", 52428800), ...files(1, "b.txt")] }', Denied, false], ['{ files: files(1, "a.txt", 52428800) }', Resolved, true],
       ['{ text: "x".repeat(16385) }', Denied, false], ['{ text: "x".repeat(16384) }', Resolved, true],
+      // Quoted for the command line, 16384 quotes would not fit on it.
+      ['{ text: \'"\'.repeat(16384) }', Denied, false],
       // 2048 units once resolved against the base URL, /docs/.
       ['{ url: "x".repeat(2042 - origin.length) }', Resolved, true], ['{ url: "x".repeat(2043 - origin.length) }', Denied, false],
       ['{ files: files(1, "setup.exe") }', Denied, false], ['{ files: files(1, "backup.tar.gz") }', Denied, false],
       ['{ files: [...files(1, "PHOTO.JPG"), ...files(1, "clip.webm"), ...files(1, "x.svgz")] }', Resolved, true],
       ['(quibshareBridge.fileTypes = "any", { files: files(1, "setup.exe") })', Resolved, true],
       ['(quibshareBridge.fileTypes = "any", { files: files(11, "a.exe") })', Denied, false],
-      // What reaches the bridge: strings as Web IDL makes them, empty ones dropped, the title cut whole.
-      ['{ title: "", text: null, url: 7 }', Resolved, true, { text: 'null', url: `${origin}/docs/7` }],
+      // What reaches the bridge: strings as Web IDL makes them, empty ones kept, the title cut whole;
+      // a title alone shares, and an empty link is the document's own (its base) address.
+      ['{ title: "", text: null, url: 7 }', Resolved, true, { title: '', text: 'null', url: `${origin}/docs/7` }],
+      ['{ title: "Only a title", text: "", url: "", files: [] }', Resolved, true, { title: 'Only a title', text: '', url: `${origin}/docs/` }],
+      ['{ title: "T" }', Resolved, true, { title: 'T' }], ['{ text: "" }', Resolved, true, { text: '' }],
       ['{ text: "\\uD800x\\uDC00", title: "a".repeat(300) }', Resolved, true, { text: '\uFFFDx\uFFFD', title: 'a'.repeat(256) }],
       ['{ text: "t", title: "a".repeat(255) + "\\u{1F600}" }', Resolved, true, { text: 't', title: 'a'.repeat(255) }],
       ['{ text: "t", title: "a".repeat(254) + "\\u{1F600}" }', Resolved, true, { text: 't', title: `${'a'.repeat(254)}\u{1F600}` }],
@@ -124,7 +139,7 @@ test('refusals come in Chromium\'s order, canShare is true exactly when a share 
       ...[['{ outcome: "ended" }', Resolved], ['{ outcome: "handed" }', Resolved], ['{ outcome: "canceled" }', 'DOMException AbortError: Share canceled'],
         ['{ error: { name: "TypeError", message: "too long" } }', 'TypeError TypeError: too long'],
         ['{ error: { name: "DataError", message: "Sharing failed." } }', 'DOMException DataError: Sharing failed.'],
-        ['() => Promise.reject(new Error("lost"))', 'DOMException DataError: Share failed'],
+        ['() => Promise.reject(new Error("lost"))', 'DOMException AbortError: Share failed'],
       ].map(([answer, shared]) => [`(bridgeAnswer = ${answer}, { text: "x" })`, shared, true]),
     ];
     for (const [source, shared, can, reaching] of cases) {
@@ -136,4 +151,36 @@ test('refusals come in Chromium\'s order, canShare is true exactly when a share 
       }, source);
       assert.deepEqual([got, couldShare, reaching && data], [shared, can, reaching], source);
     }
+  }));
+
+test('where Chromium says no: another navigator as this, a removed frame, a frame of another origin', () =>
+  withPage(async (page) => {
+    const named = (error) => `${error.constructor.name} ${error.name}: ${error.message}`;
+    assert.deepEqual(await page.evaluate(async (named) => {
+      named = new Function(`return ${named}`)();
+      const thrown = (call) => { try { return call(); } catch (error) { return named(error); } };
+      return [await Navigator.prototype.share.call(Object.create(Navigator.prototype), { text: 'x' }).catch(named),
+              thrown(() => navigator.canShare.call({}, { text: 'x' })), bridgeCalls.length];
+    }, named.toString()), ['TypeError TypeError: Illegal invocation', 'TypeError TypeError: Illegal invocation', 0]);
+    await page.evaluate((other) => new Promise((resolve) => {
+      document.body.insertAdjacentHTML('beforeend', `<iframe id="same" src="/frame"></iframe><iframe id="removed" src="/frame"></iframe>
+        <iframe id="other" src="${other}/frame"></iframe>`);
+      let loaded = 0;
+      for (const frame of document.querySelectorAll('iframe')) frame.onload = () => ++loaded === 3 && resolve();
+    }), origin.replace('127.0.0.1', 'localhost'));
+    const frame = (host) => page.frames().find((each) => each.url().includes(host) && each !== page.mainFrame());
+    const asked = (target) => target.evaluate(async (named) => {
+      named = new Function(`return ${named}`)();
+      return [navigator.canShare({ text: 'x' }), await navigator.share({ text: 'x' }).then(() => 'resolved', named)];
+    }, named.toString());
+    assert.deepEqual(await asked(frame('127.0.0.1')), [true, 'resolved']);
+    assert.deepEqual(await asked(frame('localhost')), [false, 'DOMException NotAllowedError: Permission denied']);
+    assert.deepEqual(await page.evaluate(async (named) => {
+      named = new Function(`return ${named}`)();
+      const removed = document.getElementById('removed');
+      const { navigator: gone } = removed.contentWindow;
+      removed.remove();
+      return [gone.canShare({ text: 'x' }), await Promise.race([gone.share({ text: 'x' }).then(() => 'resolved', named),
+                                                                 new Promise((resolve) => setTimeout(resolve, 5000, 'unsettled'))])];
+    }, named.toString()), [false, 'DOMException InvalidStateError: Internal error: window frame is missing (the navigator may be detached).']);
   }));

@@ -36,7 +36,7 @@ test('the tarball holds the package files and the release executable, all at one
   const listed = execFileSync('tar', ['tzf', tarball], { encoding: 'utf8', timeout: 60000 }).split('\n').filter(Boolean);
   assert.deepEqual(listed.sort(), ['LICENSE', 'README.md', 'bin/win32-x64/QuibShare.exe', 'cli.js', 'index.d.ts',
                                    'index.js', 'package.json', 'protocol.js', 'electron/main.js', 'electron/main.d.ts',
-                                   'electron/request.js', 'electron/preload.js', 'electron/preload.d.ts',
+                                   'electron/request.js', 'electron/rules.js', 'electron/sender.js', 'electron/preload.js', 'electron/preload.d.ts',
                                    'electron/page.js', 'electron/page.d.ts'].map((name) => `package/${name}`).sort());
   const packed = extract(tarball);
   const zipped = extract(process.env.QUIBSHARE_ZIP);

@@ -21,8 +21,8 @@ if [ "$mode" = windows ] || [ "$mode" = electron-main ]; then sim=$bin/quibshare
 install_package_app "$app" "$tarball" "$sim"
 cp "$here"/*.test.js "$here"/*consumer.ts "$app/"
 cp "$stand_in" "$app/stand_in.exe"
-# The outcome lines the Rust crate's tests read too.
-cp "$here/outcome_lines.js" "$here/../outcome_lines.tsv" "$app/"
+# The outcome lines the Rust crate's tests read too, and the table of page requests.
+cp "$here/outcome_lines.js" "$here/../outcome_lines.tsv" "$here/web_share_table.js" "$here/../web_share.json" "$app/"
 cd "$app"
 case $mode in
   linux)

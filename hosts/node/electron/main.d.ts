@@ -22,6 +22,14 @@ export interface WebShareOptions {
   executablePath?: string | undefined;
   /** false: the app's own preload loads quibshare/electron/preload; true (the default): the default session's. */
   preload?: boolean | undefined;
+  /**
+   * Whether `frame` (Electron's WebFrameMain) may share although it is a frame of another origin
+   * than its window's top frame, or belongs to a <webview> guest; by default none may. Its origin
+   * must still be a secure one.
+   */
+  allowFrame?: ((frame: any) => boolean) | undefined;
+  /** Schemes the app registered with protocol.registerSchemesAsPrivileged as `secure`, e.g. ['app']. */
+  secureSchemes?: readonly string[] | undefined;
   /** Electron's main-process modules; by default require('electron'). */
   electron?: WebShareElectron | undefined;
 }

@@ -1,11 +1,20 @@
 'use strict';
-// Run when the package is packed: writes the preload with page.js's source in it, so that the
-// shipped preload needs no other file. node pack-preload.js <preload.js> <page.js> <output>
+// Run when the package is packed: writes the page script and the preload with the rules' source in
+// them, and the page script's in the preload, so that neither needs another file.
+//   node pack-preload.js <rules.js> <page.js> <preload.js> <page output> <preload output>
 const fs = require('node:fs');
 
-const [preload, page, output] = process.argv.slice(2);
-const source = fs.readFileSync(preload, 'utf8');
-const line = /^const PageScript = '';$/m;
-if (!line.test(source)) throw new Error(`${preload} has no line "const PageScript = '';"`);
-const script = JSON.stringify(fs.readFileSync(page, 'utf8'));
-fs.writeFileSync(output, source.replace(line, () => `const PageScript = ${script};`));
+const [rules, page, preload, pageOutput, preloadOutput] = process.argv.slice(2);
+const { shareRules } = require(fs.realpathSync(rules));
+
+function put(source, file, line, text) {
+  if (!line.test(source)) throw new Error(`${file} has no line ${line}`);
+  return source.replace(line, (whole, indent) => `${indent}${text}`);
+}
+
+const rulesLine = /^( *)const Rules = shareRules\(\);$/m;
+const withRules = (file) => put(fs.readFileSync(file, 'utf8'), file, rulesLine, `const Rules = (${shareRules})();`);
+const pageScript = withRules(page);
+fs.writeFileSync(pageOutput, pageScript);
+fs.writeFileSync(preloadOutput, put(withRules(preload), preload, /^()const PageScript = '';$/m,
+                                    `const PageScript = ${JSON.stringify(pageScript)};`));

@@ -4,30 +4,23 @@
 (function () {
   'use strict';
   const bridge = globalThis.quibshareBridge;
-  // A browser with its own Web Share keeps it; without the bridge nothing could share.
-  if (typeof navigator === 'undefined' || 'share' in navigator || typeof bridge !== 'object' || bridge === null) return;
+  // A browser with its own Web Share keeps it; without the bridge nothing could share; and, as
+  // Chromium's are, both are defined only in a secure context.
+  if (typeof navigator === 'undefined' || 'share' in navigator || typeof bridge !== 'object' || bridge === null ||
+      globalThis.isSecureContext !== true) {
+    return;
+  }
 
   // Taken now: a page's later changes to these globals must not change the checks.
-  const { DOMException, File, TypeError, URL, Promise } = globalThis;
-  const MaxFiles = 10;
-  const MaxFileBytes = 50 * 1024 * 1024;
-  const MaxTitleUnits = 256;
-  const MaxTextUnits = 16384;
-  const MaxUrlUnits = 2048;
-  // Chromium's permitted file types, by extension.
-  const WebExtensions = new Set([
-    'pdf',
-    'flac', 'm4a', 'mp3', 'oga', 'ogg', 'opus', 'wav', 'weba',
-    'avif', 'bmp', 'gif', 'ico', 'jfif', 'jpeg', 'jpg', 'pjp', 'pjpeg', 'png', 'svg', 'svgz', 'tif', 'tiff',
-    'webp', 'xbm',
-    'css', 'csv', 'ehtml', 'htm', 'html', 'shtm', 'shtml', 'text', 'txt',
-    'm4v', 'mp4', 'mpeg', 'mpg', 'ogm', 'ogv', 'webm',
-  ]);
-  const Busy = 'A earlier share had not yet completed.';  // Chromium's words, as pages may know them
-  const NoGesture = 'Must be handling a user gesture to perform a share request.';
-  const Nothing = 'Nothing to share: give a text, a url or files.';
-  const BadUrl = 'Invalid URL';
-  const Denied = 'Permission denied';
+  const { DOMException, File, Blob, TypeError, URL, Promise, Reflect, Object: { getOwnPropertyDescriptor } } = globalThis;
+  const ownNavigator = navigator;
+  const ownDocument = document;
+  const ownWindow = window;
+  const policy = ownDocument.featurePolicy;
+  const fileName = getOwnPropertyDescriptor(File.prototype, 'name').get;
+  const blobSize = getOwnPropertyDescriptor(Blob.prototype, 'size').get;
+  const blobType = getOwnPropertyDescriptor(Blob.prototype, 'type').get;
+  const Rules = shareRules();
   let running = false;
 
   // A lone surrogate becomes U+FFFD, as for a USVString.
@@ -35,7 +28,8 @@
     return String(value).replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, '\uFFFD');
   }
 
-  // ShareData as Web IDL converts it: members read in name order, empty ones dropped.
+  // ShareData as Web IDL converts it: members read in name order; each file's name, size and type
+  // read once through File's own getters, which refuse anything that is not a File.
   function shareData(data, method) {
     const failed = `Failed to execute '${method}' on 'Navigator': `;
     if (data === undefined || data === null) return {};
@@ -49,61 +43,72 @@
           typeof files[Symbol.iterator] !== 'function') {
         throw new TypeError(`${failed}Failed to read the 'files' property from 'ShareData': The provided value cannot be converted to a sequence.`);
       }
-      const list = Array.from(files);
-      if (!list.every((file) => file instanceof File)) {
-        throw new TypeError(`${failed}Failed to read the 'files' property from 'ShareData': Failed to convert value to 'File'.`);
-      }
-      if (list.length > 0) converted.files = list;
+      converted.files = Array.from(files, (file) => {
+        try {
+          return { file, name: Reflect.apply(fileName, file, []), size: Reflect.apply(blobSize, file, []), type: Reflect.apply(blobType, file, []) };
+        } catch {
+          throw new TypeError(`${failed}Failed to read the 'files' property from 'ShareData': Failed to convert value to 'File'.`);
+        }
+      });
     }
     for (const name of ['text', 'title', 'url']) {
       const value = data[name];
-      if (value === undefined) continue;
-      const text = usv(value);
-      if (text !== '') converted[name] = text;
+      if (value !== undefined) converted[name] = usv(value);
     }
     return converted;
   }
 
+  // Gone from its window (a removed iframe's document, say): Chromium's context is no longer valid.
+  const fullyActive = () => ownDocument.defaultView === ownWindow;
+
+  // The permissions policy's answer for "web-share"; where this Chromium does not know the feature,
+  // its default, "self": allowed in the top frame and in frames of its origin.
+  function webShareAllowed() {
+    if (policy && typeof policy.features === 'function' && policy.features().includes('web-share')) {
+      return policy.allowsFeature('web-share');
+    }
+    try {
+      for (let frame = ownWindow; frame !== frame.parent; frame = frame.parent) {
+        if (frame.parent.location.origin !== ownWindow.location.origin) return false;
+      }
+      return true;
+    } catch {
+      return false;
+    }
+  }
+
   // What the bridge gets for `data`, or the error that share() rejects with (canShare: false).
   function checked(data) {
-    if (data.text === undefined && data.url === undefined && data.files === undefined) return { error: new TypeError(Nothing) };
+    const files = data.files || [];
+    if (data.title === undefined && data.text === undefined && data.url === undefined && files.length === 0) {
+      return { error: new TypeError(Rules.Texts.Nothing) };
+    }
     const request = {};
     if (data.url !== undefined) {
       let url;
       try {
-        url = new URL(data.url, document.baseURI);
+        // An empty link is the document's own address, resolved as any other.
+        url = new URL(data.url, ownDocument.baseURI);
       } catch {
-        return { error: new TypeError(BadUrl) };
+        return { error: new TypeError(Rules.Texts.BadUrl) };
       }
       // Chromium also takes the page's own scheme; QuibShare shares web links only.
-      if (url.protocol !== 'http:' && url.protocol !== 'https:') return { error: new TypeError(BadUrl) };
+      if (url.protocol !== 'http:' && url.protocol !== 'https:') return { error: new TypeError(Rules.Texts.BadUrl) };
       request.url = url.href;
     }
-    const files = data.files || [];
+    if (data.title !== undefined) request.title = Rules.cut(data.title, Rules.MaxTitleUnits);
+    if (data.text !== undefined) request.text = data.text;
     const bytes = files.reduce((sum, file) => sum + file.size, 0);
     const anyType = bridge.fileTypes === 'any';
-    if (files.length > MaxFiles || bytes > MaxFileBytes ||
-        (data.text !== undefined && data.text.length > MaxTextUnits) ||
-        (request.url !== undefined && request.url.length > MaxUrlUnits) ||
-        (!anyType && !files.every((file) => WebExtensions.has(extension(file.name))))) {
-      return { error: new DOMException(Denied, 'NotAllowedError') };
+    if (files.length > Rules.MaxFiles || bytes > Rules.MaxFileBytes ||
+        (request.text !== undefined && request.text.length > Rules.MaxTextUnits) ||
+        (request.url !== undefined && request.url.length > Rules.MaxUrlUnits) ||
+        !Rules.textsFit(request, files.length > 0) ||
+        (!anyType && !files.every((file) => Rules.WebExtensions.has(Rules.extension(file.name))))) {
+      return { error: new DOMException(Rules.Texts.Denied, 'NotAllowedError') };
     }
-    if (data.title !== undefined) request.title = cut(data.title, MaxTitleUnits);
-    if (data.text !== undefined) request.text = data.text;
-    if (files.length > 0) request.files = files.map((file) => ({ name: file.name, type: file.type, data: file }));
+    if (files.length > 0) request.files = files.map((file) => ({ name: file.name, type: file.type, data: file.file }));
     return { request };
-  }
-
-  function extension(name) {
-    const dot = name.lastIndexOf('.');
-    return dot < 0 ? '' : name.slice(dot + 1).toLowerCase();
-  }
-
-  // At most `units` UTF-16 units, one fewer where the cut would split a surrogate pair.
-  function cut(text, units) {
-    if (text.length <= units) return text;
-    const code = text.charCodeAt(units - 1);
-    return text.slice(0, code >= 0xd800 && code <= 0xdbff ? units - 1 : units);
   }
 
   function settled(answer) {
@@ -112,7 +117,7 @@
       throw name === 'TypeError' ? new TypeError(String(message)) : new DOMException(String(message), String(name));
     }
     if (answer !== null && typeof answer === 'object' && answer.outcome === 'canceled') {
-      throw new DOMException('Share canceled', 'AbortError');
+      throw new DOMException(Rules.Texts.Canceled, 'AbortError');
     }
   }
 
@@ -121,20 +126,25 @@
     share(data = undefined) {
       let converted;
       try {
+        if (this !== ownNavigator) throw new TypeError(Rules.Texts.IllegalInvocation);
         converted = shareData(data, 'share');
       } catch (error) {
         return Promise.reject(error);
       }
-      if (running) return Promise.reject(new DOMException(Busy, 'InvalidStateError'));
-      // Chromium also consumes the activation here; a page's script cannot.
-      if (!navigator.userActivation.isActive) return Promise.reject(new DOMException(NoGesture, 'NotAllowedError'));
+      if (!fullyActive()) return Promise.reject(new DOMException(Rules.Texts.Detached, 'InvalidStateError'));
+      if (!webShareAllowed()) return Promise.reject(new DOMException(Rules.Texts.Denied, 'NotAllowedError'));
+      if (running) return Promise.reject(new DOMException(Rules.Texts.Busy, 'InvalidStateError'));
+      // Chromium also consumes the activation here; a page's script cannot, the main process does.
+      if (!ownNavigator.userActivation.isActive) {
+        return Promise.reject(new DOMException(Rules.Texts.NoGesture, 'NotAllowedError'));
+      }
       const { request, error } = checked(converted);
       if (error) return Promise.reject(error);
       running = true;
       let answer;
       try {
         // Called now, in this task, while the bridge can still see the user's activation.
-        answer = Promise.resolve(globalThis.quibshareBridge.share(request));
+        answer = Promise.resolve(bridge.share(request));
       } catch (thrown) {
         answer = Promise.reject(thrown);
       }
@@ -143,11 +153,13 @@
         return settled(value);
       }, () => {
         running = false;
-        throw new DOMException('Share failed', 'DataError');
+        throw new DOMException(Rules.Texts.Failed, 'AbortError');
       });
     },
     canShare(data = undefined) {
-      return !checked(shareData(data, 'canShare')).error;
+      if (this !== ownNavigator) throw new TypeError(Rules.Texts.IllegalInvocation);
+      const converted = shareData(data, 'canShare');
+      return fullyActive() && webShareAllowed() && !checked(converted).error;
     },
   };
   for (const name of ['share', 'canShare']) {

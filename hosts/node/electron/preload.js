@@ -2,62 +2,71 @@
 // QuibShare's preload, run in each renderer before the page: gives the page navigator.share through
 // a bridge to the main process. It requires nothing but electron, so that it also runs sandboxed.
 
-// The page script's source; packing puts page.js here.
+// Packing puts the rules' source and the page script's here.
+const Rules = shareRules();
 const PageScript = '';
-const MaxFiles = 10;
-const MaxFileBytes = 50 * 1024 * 1024;
 
 /**
- * Asks the main process once whether this app shares; if it does, exposes the bridge to the page
- * and evaluates the page script in the page's world. Returns whether it did.
+ * Asks the main process once whether this app shares; if it does, and this renderer isolates the
+ * preload from the page, exposes the bridge to the page and evaluates the page script in the page's
+ * world. Returns whether it did.
  * @param {{ contextBridge: any, ipcRenderer: any, webFrame: any }} electron
  * @param {boolean} contextIsolated
  * @param {any} world this preload's global object
  */
 function installWebShare({ contextBridge, ipcRenderer, webFrame }, contextIsolated, world) {
-  const answer = ipcRenderer.sendSync('quibshare:supported');
-  if (!answer) return false;
-  const bridge = shareBridge(ipcRenderer, world, answer.fileTypes === 'any' ? 'any' : 'web');
-  if (contextIsolated) contextBridge.exposeInMainWorld('quibshareBridge', bridge);
-  else world.quibshareBridge = bridge;
+  // Asked even without isolation, so that the main process can say why nothing is installed.
+  const answer = ipcRenderer.sendSync('quibshare:supported', { contextIsolated });
+  // Without isolation the page could fake the gesture the bridge checks and the files it reads.
+  if (!answer || !contextIsolated) return false;
+  const bridge = shareBridge(ipcRenderer, world, answer.fileTypes === 'any' ? 'any' : 'web', answer.document);
+  contextBridge.exposeInMainWorld('quibshareBridge', bridge);
   webFrame.executeJavaScript(PageScript);
   return true;
 }
 
 /**
  * The page's way to the main process. It trusts the page no more than the main process does: the
- * activation is the frame's, so it sees the same one the page script saw.
+ * activation is the frame's, so it sees the same one the page script saw; one share of this
+ * document is in flight at a time, and its files are counted before a byte is read.
  * @param {any} ipcRenderer
  * @param {any} world
  * @param {'web' | 'any'} fileTypes
+ * @param {string} document the main process's token for this document
  */
-function shareBridge(ipcRenderer, world, fileTypes) {
+function shareBridge(ipcRenderer, world, fileTypes, document) {
   const refused = (name, message) => ({ error: { name, message } });
+  let running = false;
   async function share(data) {
-    if (!world.navigator.userActivation.isActive) {
-      return refused('NotAllowedError', 'Must be handling a user gesture to perform a share request.');
-    }
+    if (running) return refused('InvalidStateError', Rules.Texts.Busy);
+    if (!world.navigator.userActivation.isActive) return refused('NotAllowedError', Rules.Texts.NoGesture);
     if (data === null || typeof data !== 'object') return refused('TypeError', 'Invalid share data');
-    const files = data.files === undefined ? [] : data.files;
-    if (!Array.isArray(files) ||
-        !files.every((file) => file !== null && typeof file === 'object' && file.data instanceof world.Blob)) {
+    // Each member read once: what is counted is what is read.
+    const given = data.files === undefined ? [] : data.files;
+    if (!Array.isArray(given)) return refused('TypeError', 'Invalid share data');
+    const files = given.map((file) => (file !== null && typeof file === 'object'
+      ? { name: file.name, type: file.type, data: file.data } : null));
+    if (!files.every((file) => file !== null && file.data instanceof world.Blob)) {
       return refused('TypeError', 'Invalid share data');
     }
-    // Counted before anything is read, so a page cannot make the renderer read more.
-    if (files.length > MaxFiles || files.reduce((sum, file) => sum + file.data.size, 0) > MaxFileBytes) {
-      return refused('NotAllowedError', 'Permission denied');
+    if (files.length > Rules.MaxFiles || files.reduce((sum, file) => sum + file.data.size, 0) > Rules.MaxFileBytes) {
+      return refused('NotAllowedError', Rules.Texts.Denied);
     }
-    const request = { title: data.title, text: data.text, url: data.url };
+    const request = {};
+    for (const name of ['title', 'text', 'url']) if (typeof data[name] === 'string') request[name] = data[name];
+    running = true;
     try {
-      if (data.files !== undefined) {
+      if (files.length > 0) {
         request.files = await Promise.all(files.map(async (file) => ({
           name: file.name, type: file.type, data: await file.data.arrayBuffer(),
         })));
       }
-      return await ipcRenderer.invoke('quibshare:share', request);
+      return await ipcRenderer.invoke('quibshare:share', request, document);
     } catch {
       // The files could not be read, or sharing was turned off since the page loaded.
-      return refused('DataError', 'Share failed');
+      return refused('AbortError', Rules.Texts.Failed);
+    } finally {
+      running = false;
     }
   }
   return { fileTypes, share };

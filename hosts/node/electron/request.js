@@ -2,29 +2,20 @@
 // What the main process makes of a page's share request, as pure functions: the checks it runs
 // again on everything a page sends, the names the files are written under, and the answer a
 // failed share gives the page.
-const { QuibShareError } = require('../index.js');
+const Rules = require('./rules.js').shareRules();
 
-const MaxFiles = 10;
-const MaxFileBytes = 50 * 1024 * 1024;
-const MaxTitleUnits = 256;
-const MaxTextUnits = 16384;
-const MaxUrlUnits = 2048;
-// Windows' limit on one name, kept clear of so that " (N)" still fits.
-const MaxNameUnits = 200;
-const WebExtensions = new Set([
-  'pdf',
-  'flac', 'm4a', 'mp3', 'oga', 'ogg', 'opus', 'wav', 'weba',
-  'avif', 'bmp', 'gif', 'ico', 'jfif', 'jpeg', 'jpg', 'pjp', 'pjpeg', 'png', 'svg', 'svgz', 'tif', 'tiff',
-  'webp', 'xbm',
-  'css', 'csv', 'ehtml', 'htm', 'html', 'shtm', 'shtml', 'text', 'txt',
-  'm4v', 'mp4', 'mpeg', 'mpg', 'ogm', 'ogv', 'webm',
-]);
+// Windows' limits: a path of at most 259 units unless long paths are on, a name of at most 255.
+const MaxPathUnits = 259;
+const MaxNameUnits = 255;
+// Kept free in each name, so that " (NN)" still fits when names meet.
+const NumberUnits = 5;
 // Device names Windows opens instead of a file, whatever the extension.
 const DeviceName = /^(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|COM[0-9¹²³]|LPT[0-9¹²³])(\..*)?$/i;
 
 const refusal = (name, message) => ({ error: { name, message } });
-const Denied = refusal('NotAllowedError', 'Permission denied');
+const Denied = refusal('NotAllowedError', Rules.Texts.Denied);
 const Invalid = refusal('TypeError', 'Invalid share data');
+const Failed = refusal('AbortError', Rules.Texts.Failed);
 
 /**
  * The share a page asked for, checked as if the page had run none of its own checks: `{ error }`
@@ -37,7 +28,7 @@ function checkRequest(request, fileTypes) {
   const texts = {};
   for (const name of ['title', 'text', 'url']) {
     const value = request[name];
-    if (value === undefined || value === '') continue;
+    if (value === undefined) continue;
     // A command line ends a string at NUL.
     if (typeof value !== 'string' || value.includes('\0')) return Invalid;
     texts[name] = value;
@@ -52,21 +43,24 @@ function checkRequest(request, fileTypes) {
     else if (ArrayBuffer.isView(data)) checked.push({ name: file.name, data: new Uint8Array(data.buffer, data.byteOffset, data.byteLength) });
     else return Invalid;
   }
-  if (texts.text === undefined && texts.url === undefined && checked.length === 0) {
-    return refusal('TypeError', 'Nothing to share: give a text, a url or files.');
+  if (texts.title === undefined && texts.text === undefined && texts.url === undefined && checked.length === 0) {
+    return refusal('TypeError', Rules.Texts.Nothing);
   }
   if (texts.url !== undefined) {
     texts.url = webLink(texts.url);
-    if (texts.url === null) return refusal('TypeError', 'Invalid URL');
+    if (texts.url === null) return refusal('TypeError', Rules.Texts.BadUrl);
   }
-  if (checked.length > MaxFiles || checked.reduce((sum, file) => sum + file.data.byteLength, 0) > MaxFileBytes ||
-      (texts.text ?? '').length > MaxTextUnits || (texts.url ?? '').length > MaxUrlUnits ||
-      (fileTypes !== 'any' && !checked.every((file) => WebExtensions.has(extension(file.name))))) {
+  if (texts.title !== undefined) texts.title = Rules.cut(texts.title, Rules.MaxTitleUnits);
+  if (checked.length > Rules.MaxFiles || byteCount(checked) > Rules.MaxFileBytes ||
+      (texts.text ?? '').length > Rules.MaxTextUnits || (texts.url ?? '').length > Rules.MaxUrlUnits ||
+      !Rules.textsFit(texts, checked.length > 0) ||
+      (fileTypes !== 'any' && !checked.every((file) => Rules.WebExtensions.has(Rules.extension(file.name))))) {
     return Denied;
   }
-  if (texts.title !== undefined) texts.title = cut(texts.title, MaxTitleUnits);
   return { ...texts, files: checked };
 }
+
+const byteCount = (files) => files.reduce((sum, file) => sum + file.data.byteLength, 0);
 
 // The link as an absolute http or https URL, or null. The page resolved it already; its base is
 // the page's, which the main process does not know.
@@ -79,28 +73,21 @@ function webLink(text) {
   }
 }
 
-function extension(name) {
-  const dot = name.lastIndexOf('.');
-  return dot < 0 ? '' : name.slice(dot + 1).toLowerCase();
-}
-
-// At most `units` UTF-16 units, one fewer where the cut would split a surrogate pair.
-function cut(text, units) {
-  if (text.length <= units) return text;
-  const code = text.charCodeAt(units - 1);
-  return text.slice(0, code >= 0xd800 && code <= 0xdbff ? units - 1 : units);
-}
-
 /**
- * Names for `names` that Windows takes as they are, each in the one folder, distinct without case:
- * no folder parts, no device names, no characters Windows refuses, no trailing dots or spaces.
+ * Names for `names` that Windows takes as they are, each in the one folder of `folderUnits` units,
+ * distinct without case: no folder parts, no device names, no characters Windows refuses, no
+ * trailing dots or spaces, and short enough that every path stays within 259 units with " (NN)"
+ * added. Throws where the folder leaves no room for a name.
  * @param {readonly string[]} names
+ * @param {number} folderUnits
  * @returns {string[]}
  */
-function windowsFileNames(names) {
+function windowsFileNames(names, folderUnits) {
+  const budget = Math.min(MaxNameUnits, MaxPathUnits - folderUnits - 1) - NumberUnits;
+  if (budget < 16) throw new Error(`the folder's path of ${folderUnits} units leaves no room for a file's name`);
   const taken = new Set();
   return names.map((given) => {
-    const safe = safeName(given);
+    const safe = safeName(given, budget);
     const dot = safe.lastIndexOf('.');
     const [stem, ext] = dot > 0 ? [safe.slice(0, dot), safe.slice(dot)] : [safe, ''];
     let name = safe;
@@ -110,30 +97,31 @@ function windowsFileNames(names) {
   });
 }
 
-function safeName(given) {
-  let name = given.slice(Math.max(given.lastIndexOf('/'), given.lastIndexOf('\\')) + 1)
-    .replace(/[<>:"|?*\u0000-\u001f]/g, '_')
-    .replace(/[. ]+$/, '');
+// Windows drops trailing dots and spaces, and would write a sibling of the name given.
+const withoutTrailing = (name) => name.replace(/[. ]+$/, '');
+
+function safeName(given, budget) {
+  let name = withoutTrailing(given.slice(Math.max(given.lastIndexOf('/'), given.lastIndexOf('\\')) + 1)
+    .replace(/[<>:"|?*\u0000-\u001f]/g, '_'));
   if (name === '') name = 'file';
   if (DeviceName.test(name.replace(/ +(?=\.|$)/, ''))) name = `_${name}`;
-  if (name.length > MaxNameUnits) {
+  if (name.length > budget) {
     const dot = name.lastIndexOf('.');
     const ext = dot > 0 && name.length - dot <= 16 ? name.slice(dot) : '';
-    name = cut(name, MaxNameUnits - ext.length) + ext;
+    name = (withoutTrailing(Rules.cut(name, budget - ext.length)) || 'file') + ext;
   }
   return name;
 }
 
 /**
- * The page's answer for a share that failed: QuibShare's rejections keep the names the page's
- * own checks use; anything else failed the transfer.
+ * The page's answer for a share that failed after the main side's checks: never the page's fault,
+ * so Chromium's AbortError, with the details left to the main process's console.
  * @param {unknown} error
+ * @param {(line: string) => void} log
  */
-function failureAnswer(error) {
-  const message = error instanceof Error ? error.message : String(error);
-  if (error instanceof QuibShareError && error.exitCode === 2) return refusal('TypeError', message);
-  if (error instanceof QuibShareError && error.exitCode === 3) return refusal('NotAllowedError', message);
-  return refusal('DataError', message);
+function failureAnswer(error, log) {
+  log(`quibshare/electron: a page's share failed: ${error instanceof Error ? error.message : String(error)}`);
+  return Failed;
 }
 
-module.exports = { checkRequest, windowsFileNames, failureAnswer };
+module.exports = { Rules, refusal, checkRequest, byteCount, windowsFileNames, failureAnswer };
