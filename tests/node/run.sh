@@ -23,6 +23,8 @@ cp "$here"/*.test.js "$here"/*consumer.ts "$app/"
 cp "$stand_in" "$app/stand_in.exe"
 # The outcome lines the Rust crate's tests read too, and the table of page requests.
 cp "$here/outcome_lines.js" "$here/../outcome_lines.tsv" "$here/web_share_table.js" "$here/../web_share.json" "$app/"
+# The Rust crate's copy of the packed page script, which it cannot pack itself.
+cp "$root/hosts/rust/src/web/page.js" "$app/crate_page_script.js"
 cd "$app"
 case $mode in
   linux)

@@ -18,6 +18,13 @@ use std::time::{Duration, SystemTime, UNIX_EPOCH};
 use crate::{OutcomeKind, Rect, Sharer};
 use request::{Refusal, BUSY, DENIED, FAILED};
 
+/// The page script, to inject before the page's own scripts (in Tauri with
+/// `append_invoke_initialization_script`, in WebView2 with `AddScriptToExecuteOnDocumentCreatedAsync`):
+/// it gives the page `navigator.share` and `navigator.canShare`, replacing WebView2's own, and sends
+/// each share to the host through Tauri's `invoke('quibshare_share', { request })` or, elsewhere,
+/// WebView2's web messages. The npm package's `quibshare/electron/page.js`, byte for byte.
+pub const PAGE_SCRIPT: &str = include_str!("web/page.js");
+
 /// The origins a page may share from unless the app says otherwise: its own, where Tauri 2 serves
 /// the app on Windows.
 pub const APP_ORIGINS: [&str; 2] = ["http://tauri.localhost", "https://tauri.localhost"];
