@@ -272,44 +272,23 @@ fn a_waited_share_of_several_files_with_options_says_where_they_went() {
     );
 }
 
-/// Base64 as a page's `btoa` writes it.
-fn base64(bytes: &[u8]) -> String {
-    let alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    let mut text = String::new();
-    for chunk in bytes.chunks(3) {
-        let n = chunk.iter().enumerate().fold(0u32, |n, (i, &b)| n | (b as u32) << (16 - 8 * i));
-        for i in 0..4 {
-            let c = if i <= chunk.len() { alphabet[(n >> (18 - 6 * i) & 63) as usize] as char } else { '=' };
-            text.push(c);
-        }
-    }
-    text
-}
-
 const APP: &str = "http://tauri.localhost";
 
 #[test]
 fn a_page_s_files_reach_the_sheet_under_safe_names_and_their_folder_goes_after_the_share() {
     let install = Install::new("web-files", true, "");
     let record = install.new_record("files");
-    let files = [("../../a.txt", &b"first"[..]), ("CON.txt", b"\0\xff\x80 bytes"), ("A.TXT", b"")];
-    let files: Vec<String> = files
-        .iter()
-        .map(|(name, data)| format!(r#"{{"name":"{}","type":"text/plain","data":"{}"}}"#, name, base64(data)))
-        .collect();
-    let request = format!(
-        r#"{{"title":"Report \u00dc","text":"See","url":"https://example.com/q?a=1","files":[{}]}}"#,
-        files.join(",")
-    );
+    // What the page script sends through Tauri or WebView2, as the page tests see it sent.
+    let request = include_str!("../../../tests/web/share_request.json");
     let options = web::Options::new().keep_files_for(Duration::from_secs(3));
-    let answer = options.share(&install.sharer(), APP, &request, web::anchor_of(None));
+    let answer = options.share(&install.sharer(), APP, request, web::anchor_of(None));
     assert_eq!(answer, r#"{"outcome":"completed"}"#);
 
     // The files, read while they are kept: the page's bytes under names Windows takes as they are.
     let items = recorded(&record, "SetStorageItemsReadOnly", 1);
-    let at = items[0].find("\\a.txt ").expect("a.txt is shared first");
+    let at = items[0].find("\\report.PDF ").expect("report.PDF is shared first");
     let folder = PathBuf::from(&items[0]["SetStorageItemsReadOnly 1 ".len()..at]);
-    let expected = [("a.txt", &b"first"[..]), ("_CON.txt", b"\0\xff\x80 bytes"), ("A (2).TXT", b"")];
+    let expected = [("report.PDF", &[0, 1, 254, 255][..]), ("_CON.txt", b"hi"), ("_con (2).TXT", b"")];
     let paths: Vec<PathBuf> = expected.iter().map(|(name, _)| folder.join(name)).collect();
     let read: Vec<Vec<u8>> = paths.iter().map(|p| fs::read(p).unwrap()).collect();
     let items_expected = paths.iter().map(|p| p.display().to_string()).collect::<Vec<_>>().join(" ");
@@ -318,7 +297,7 @@ fn a_page_s_files_reach_the_sheet_under_safe_names_and_their_folder_goes_after_t
     assert!(folder.starts_with(env::temp_dir()), "{}", folder.display());
     assert_eq!(
         [recorded(&record, "title ", 1), recorded(&record, "text ", 1), recorded(&record, "weblink ", 1)],
-        [["title 1 Report \u{dc}"], ["text 1 See"], ["weblink 1 https://example.com/q?a=1"]]
+        [["title 1 Report \u{dc}"], ["text 1 See the figures"], ["weblink 1 https://example.com/q?a=1&b=2"]]
     );
     let deadline = Instant::now() + Duration::from_secs(30);
     while folder.exists() && Instant::now() < deadline {
