@@ -302,20 +302,19 @@ mod tests {
     use super::request::{self, Refusal};
     use super::*;
 
-    /// The table both host packages' main sides are tested with.
+    /// The table every main side that takes pages' requests is tested with; its "about" says how
+    /// strings and files are written.
     fn table() -> Value {
-        json::parse(include_str!("../../../tests/web/requests.json"), 32).expect("the table is JSON")
+        json::parse(include_str!("../../../tests/web_share.json"), 32).expect("the table is JSON")
     }
 
+    /// A string written whole, or as a list of parts, each a string or `{"repeat", "count"}`.
     fn text(value: &Value) -> String {
         match value {
             Value::String(text) => text.clone(),
+            Value::Array(parts) => parts.iter().map(text).collect(),
             Value::Object(_) => {
-                let (unit, times) = match value.get("repeat") {
-                    Some(Value::Array(pair)) => (text(&pair[0]), number(&pair[1])),
-                    _ => panic!("no repeat in {:?}", value),
-                };
-                unit.repeat(times) + &value.get("then").map(text).unwrap_or_default()
+                text(value.get("repeat").unwrap()).repeat(number(value.get("count").unwrap()))
             }
             _ => panic!("no text: {:?}", value),
         }
@@ -335,115 +334,141 @@ mod tests {
         }
     }
 
-    /// `value` as JSON text, with `unit` repeated after the member at `path`.
-    fn write(value: &Value, path: &[&str], unit: &str, times: usize, out: &mut String) {
+    /// Base64 as a page's FileReader writes it; zeros, of which the table has 50 MiB, quickly.
+    fn base64(bytes: &[u8]) -> String {
+        if bytes.iter().all(|&b| b == 0) {
+            return "AAAA".repeat(bytes.len() / 3) + ["", "AA==", "AAA="][bytes.len() % 3];
+        }
+        let alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        let mut out = String::new();
+        for chunk in bytes.chunks(3) {
+            let n = chunk.iter().enumerate().fold(0u32, |n, (i, &b)| n | (b as u32) << (16 - 8 * i));
+            for i in 0..4 {
+                out.push(if i <= chunk.len() {
+                    alphabet[(n >> (18 - 6 * i) & 63) as usize] as char
+                } else {
+                    '='
+                });
+            }
+        }
+        out
+    }
+
+    /// `value` as JSON text.
+    fn write(value: &Value) -> String {
         match value {
-            Value::Null => out.push_str("null"),
-            Value::Bool(b) => out.push_str(if *b { "true" } else { "false" }),
-            Value::Number(digits) => out.push_str(digits),
-            Value::String(s) => {
-                let quoted = json::quote(s);
-                out.push_str(&quoted[..quoted.len() - 1]);
-                if path.is_empty() {
-                    let unit = json::quote(unit);
-                    out.push_str(&unit[1..unit.len() - 1].repeat(times));
-                }
-                out.push('"');
-            }
-            Value::Array(items) => {
-                out.push('[');
-                for (i, item) in items.iter().enumerate() {
-                    let inner =
-                        if path.first() == Some(&i.to_string().as_str()) { &path[1..] } else { &[][..] };
-                    out.push_str(if i > 0 { "," } else { "" });
-                    write(
-                        item,
-                        inner,
-                        unit,
-                        if inner.is_empty() && path.len() != 1 { 0 } else { times },
-                        out,
-                    );
-                }
-                out.push(']');
-            }
+            Value::Null => "null".to_owned(),
+            Value::Bool(b) => b.to_string(),
+            Value::Number(digits) => digits.clone(),
+            Value::String(s) => json::quote(s),
+            Value::Array(items) => format!("[{}]", items.iter().map(write).collect::<Vec<_>>().join(",")),
             Value::Object(members) => {
-                let mut members = members.clone();
-                if path.len() == 1 && !members.iter().any(|(k, _)| k == path[0]) {
-                    members.push((path[0].to_owned(), Value::String(String::new())));
-                }
-                out.push('{');
-                for (i, (key, item)) in members.iter().enumerate() {
-                    let here = path.first() == Some(&key.as_str());
-                    let inner = if here { &path[1..] } else { &[][..] };
-                    out.push_str(if i > 0 { "," } else { "" });
-                    out.push_str(&json::quote(key));
-                    out.push(':');
-                    write(item, inner, unit, if here { times } else { 0 }, out);
-                }
-                out.push('}');
+                let members: Vec<String> =
+                    members.iter().map(|(k, v)| format!("{}:{}", json::quote(k), write(v))).collect();
+                format!("{{{}}}", members.join(","))
             }
         }
     }
 
+    /// A row's request as the page script sends it: texts made whole, each file with its bytes.
     fn request_of(row: &Value) -> String {
         if let Some(Value::String(raw)) = row.get("request_text") {
             return raw.clone();
         }
-        let (path, unit, times) = match row.get("repeat") {
-            Some(Value::Array(r)) => (text(&r[0]), text(&r[1]), number(&r[2])),
-            _ => (String::new(), String::new(), 0),
+        let members = match row.get("request") {
+            Some(Value::Object(members)) => members,
+            Some(other) => return write(other),
+            None => panic!("no request in {:?}", row),
         };
-        let path: Vec<&str> = path.split('.').filter(|p| !p.is_empty()).collect();
-        let mut out = String::new();
-        write(row.get("request").unwrap(), if times > 0 { &path } else { &[] }, &unit, times, &mut out);
-        out
+        let member = |(key, value): &(String, Value)| {
+            let value = match (key.as_str(), value) {
+                ("files", Value::Array(files)) => {
+                    format!("[{}]", files.iter().flat_map(file).collect::<Vec<_>>().join(","))
+                }
+                (_, Value::Array(_)) => json::quote(&text(value)),
+                _ => write(value),
+            };
+            format!("{}:{}", json::quote(key), value)
+        };
+        format!("{{{}}}", members.iter().map(member).collect::<Vec<_>>().join(","))
+    }
+
+    fn file(file: &Value) -> Vec<String> {
+        let bytes = match (file.get("text"), file.get("size")) {
+            (Some(content), _) => text(content).into_bytes(),
+            (_, Some(size)) => vec![0; number(size)],
+            _ => return vec![write(file)],
+        };
+        let name = json::quote(&text(file.get("name").unwrap()));
+        let times = file.get("times").map_or(1, number);
+        vec![format!(r#"{{"name":{},"type":"text/plain","data":"{}"}}"#, name, base64(&bytes)); times]
+    }
+
+    /// What QuibShare gets for a request: its title, text and link, and each file's name and bytes.
+    type Gets = (Option<String>, Option<String>, Option<String>, Vec<(String, Vec<u8>)>);
+
+    fn shared(request: &str) -> Result<Gets, Refusal> {
+        let checked = request::check(request)?;
+        let data = request::decode(&checked.files)?;
+        let [title, text, url] = request::command_texts(&checked).map(|t| t.map(String::from));
+        let names = checked.files.into_iter().map(|file| file.name);
+        Ok((title, text, url, names.zip(data).collect()))
+    }
+
+    fn gets(row: &Value) -> Gets {
+        let gets = row.get("gets").unwrap();
+        let member = |key| gets.get(key).map(text);
+        let files = list(gets.get("files")).iter().map(|pair| match pair {
+            Value::Array(pair) => (text(&pair[0]), text(&pair[1]).into_bytes()),
+            _ => panic!("no file: {:?}", pair),
+        });
+        (member("title"), member("text"), member("url"), files.collect())
     }
 
     #[test]
-    fn every_request_of_the_shared_table_is_checked_as_it_says() {
-        for row in list(table().get("requests")) {
-            let name = text(row.get("name").unwrap());
-            let result = request::check(&request_of(row)).and_then(|checked| {
-                let data = request::decode(&checked.files)?;
-                let [title, text, url] = request::command_texts(&checked).map(|t| t.map(String::from));
-                let names = checked.files.into_iter().map(|file| file.name);
-                Ok((title, text, url, names.zip(data).collect::<Vec<_>>()))
-            });
-            match (row.get("checked"), row.get("answer"), result) {
-                (Some(checked), None, Ok(got)) => {
-                    let member = |key| checked.get(key).map(text);
-                    let files = match checked.get("files") {
-                        Some(Value::Object(files)) => {
-                            files.iter().map(|(n, data)| (n.clone(), text(data).into_bytes())).collect()
-                        }
-                        _ => Vec::new(),
-                    };
-                    assert_eq!(got, (member("title"), member("text"), member("url"), files), "{}", name);
+    fn every_request_of_the_shared_table_is_refused_or_shared_as_it_says_within_its_limits() {
+        let table = table();
+        let answers = table.get("answers").unwrap();
+        let rows = ["refused", "shared", "wire"].iter().flat_map(|section| list(table.get(section)));
+        for row in rows {
+            let request = request_of(row);
+            let what: String = request.chars().take(100).collect();
+            match row.get("answer") {
+                Some(Value::String(key)) => {
+                    let refusal = shared(&request).map(|gets| gets.3.len()).unwrap_err();
+                    let written = json::parse(&request::refusal_answer(refusal), 2);
+                    assert_eq!(written.as_ref(), answers.get(key), "{}", what);
                 }
-                (None, Some(answer), Err(Refusal { name: got, message })) => {
-                    let error = answer.get("error").unwrap();
-                    let expected = (text(error.get("name").unwrap()), text(error.get("message").unwrap()));
-                    assert_eq!((got.to_owned(), message.to_owned()), expected, "{}", name);
-                    let written = json::parse(&request::refusal_answer(Refusal { name: got, message }), 2);
-                    assert_eq!(written.as_ref(), Some(answer), "{}", name);
-                }
-                (_, _, result) => panic!("{}: {:?}", name, result.map(|r| r.3.len())),
+                _ => assert_eq!(shared(&request), Ok(gets(row)), "{}", what),
             }
         }
+        let limits = table.get("limits").unwrap();
+        let limit = |key| number(limits.get(key).unwrap());
+        assert_eq!(
+            [limit("files"), limit("file_bytes"), limit("command_units"), limit("bytes_in_flight")],
+            [request::MAX_FILES, request::MAX_FILE_BYTES, request::MAX_COMMAND_UNITS, MAX_BYTES_IN_FLIGHT]
+        );
     }
 
     #[test]
     fn every_name_of_the_shared_table_is_written_as_it_says() {
-        for row in list(table().get("names")) {
-            let given: Vec<String> = list(row.get("given")).iter().map(text).collect();
-            let safe: Vec<String> = list(row.get("safe")).iter().map(text).collect();
+        for group in list(table().get("names")) {
+            let folder = number(group.get("folder_units").unwrap());
+            let given: Vec<String> = list(group.get("given")).iter().map(text).collect();
+            let safe: Vec<String> = list(group.get("safe")).iter().map(text).collect();
             let given_refs: Vec<&str> = given.iter().map(String::as_str).collect();
-            assert_eq!(request::windows_file_names(&given_refs, 185), safe, "{:?}", given);
+            let budget = request::name_budget(folder).expect("room for a name");
+            assert_eq!(request::windows_file_names(&given_refs, budget), safe, "{:?}", given);
         }
         // The budget leaves the whole path within 259 units; a folder too long for any name has none.
         assert_eq!(
-            (request::name_budget(68), request::name_budget(2), request::name_budget(240)),
-            (Some(185), Some(250), None)
+            (
+                request::name_budget(68),
+                request::name_budget(2),
+                request::name_budget(238),
+                request::name_budget(237)
+            ),
+            (Some(185), Some(250), None, Some(16))
         );
     }
 

@@ -35,6 +35,9 @@ pub(crate) fn parse(text: &str, max_depth: usize) -> Option<Value> {
 
 /// `text` as a JSON string, quotes included.
 pub(crate) fn quote(text: &str) -> String {
+    if !text.bytes().any(|b| b == b'"' || b == b'\\' || b < b' ') {
+        return format!("\"{}\"", text);
+    }
     let mut out = String::with_capacity(text.len() + 2);
     out.push('"');
     for c in text.chars() {
