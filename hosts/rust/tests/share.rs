@@ -110,6 +110,7 @@ fn share_beside_the_current_executable_gives_the_sheet_the_title_and_one_read_on
     let without = quibshare::is_supported();
     place(&beside, true);
     assert_eq!((without, quibshare::is_supported()), (false, true));
+    assert_eq!(Sharer::beside_current_exe().executable(), beside.join("QuibShare.exe"));
     // A sharer asks about its own executable, which must be a file.
     let supported = |exe: &Path| Sharer::new(exe).is_supported();
     let (absent, folder) = (install.folder.join("absent.exe"), install.folder.clone());
@@ -295,6 +296,9 @@ fn a_page_s_files_reach_the_sheet_under_safe_names_and_their_folder_goes_after_t
     assert_eq!(items, [format!("SetStorageItemsReadOnly 1 {}", items_expected)]);
     assert_eq!(read, expected.iter().map(|(_, d)| d.to_vec()).collect::<Vec<_>>());
     assert!(folder.starts_with(env::temp_dir()), "{}", folder.display());
+    // Marked as a browser marks a download; Wine keeps the stream as a file of that name.
+    let mark = fs::read_to_string(folder.join("_CON.txt:Zone.Identifier")).unwrap();
+    assert_eq!(mark, "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=http://tauri.localhost/\r\n");
     assert_eq!(
         [recorded(&record, "title ", 1), recorded(&record, "text ", 1), recorded(&record, "weblink ", 1)],
         [["title 1 Report \u{dc}"], ["text 1 See the figures"], ["weblink 1 https://example.com/q?a=1&b=2"]]
