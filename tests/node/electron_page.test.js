@@ -26,8 +26,9 @@ const standInBridge = `
       async (file) => ({ ...file, isFile: file.data instanceof File, data: Array.from(new Uint8Array(await file.data.arrayBuffer())) }))) });
     return typeof bridgeAnswer === 'function' ? bridgeAnswer() : bridgeAnswer;
   } };
-  globalThis.attempt = (data) => navigator.share(data).then((value) => \`resolved \${value}\`,
+  globalThis.settledAs = (promise) => promise.then((value) => \`resolved \${value}\`,
     (error) => \`\${error.constructor.name} \${error.name}: \${error.message}\`);
+  globalThis.attempt = (data) => settledAs(navigator.share(data));
   globalThis.files = (count, name, size = 1) => Array.from({ length: count }, () => new File([new Uint8Array(size)], name));
 `;
 const html = `<!doctype html><base href="/docs/"><script>window.seenByPage = [typeof navigator.share, typeof navigator.canShare];</script>
@@ -153,34 +154,22 @@ test('refusals come in Chromium\'s order, canShare is true exactly when a share 
     }
   }));
 
-test('where Chromium says no: another navigator as this, a removed frame, a frame of another origin', () =>
+test('where Chromium says no: another navigator as this, a frame of another origin, a removed frame', () =>
   withPage(async (page) => {
-    const named = (error) => `${error.constructor.name} ${error.name}: ${error.message}`;
-    assert.deepEqual(await page.evaluate(async (named) => {
-      named = new Function(`return ${named}`)();
-      const thrown = (call) => { try { return call(); } catch (error) { return named(error); } };
-      return [await Navigator.prototype.share.call(Object.create(Navigator.prototype), { text: 'x' }).catch(named),
-              thrown(() => navigator.canShare.call({}, { text: 'x' })), bridgeCalls.length];
-    }, named.toString()), ['TypeError TypeError: Illegal invocation', 'TypeError TypeError: Illegal invocation', 0]);
+    assert.deepEqual(await page.evaluate(async () => [await settledAs(Navigator.prototype.share.call(Object.create(Navigator.prototype))),
+      (() => { try { return navigator.canShare.call({}); } catch (error) { return error.message; } })(), bridgeCalls.length]),
+    ['TypeError TypeError: Illegal invocation', 'Illegal invocation', 0]);
     await page.evaluate((other) => new Promise((resolve) => {
-      document.body.insertAdjacentHTML('beforeend', `<iframe id="same" src="/frame"></iframe><iframe id="removed" src="/frame"></iframe>
-        <iframe id="other" src="${other}/frame"></iframe>`);
+      document.body.insertAdjacentHTML('beforeend', `<iframe src="/frame"></iframe><iframe src="${other}/frame"></iframe><iframe id="gone" src="/frame">`);
       let loaded = 0;
       for (const frame of document.querySelectorAll('iframe')) frame.onload = () => ++loaded === 3 && resolve();
     }), origin.replace('127.0.0.1', 'localhost'));
-    const frame = (host) => page.frames().find((each) => each.url().includes(host) && each !== page.mainFrame());
-    const asked = (target) => target.evaluate(async (named) => {
-      named = new Function(`return ${named}`)();
-      return [navigator.canShare({ text: 'x' }), await navigator.share({ text: 'x' }).then(() => 'resolved', named)];
-    }, named.toString());
-    assert.deepEqual(await asked(frame('127.0.0.1')), [true, 'resolved']);
-    assert.deepEqual(await asked(frame('localhost')), [false, 'DOMException NotAllowedError: Permission denied']);
-    assert.deepEqual(await page.evaluate(async (named) => {
-      named = new Function(`return ${named}`)();
-      const removed = document.getElementById('removed');
-      const { navigator: gone } = removed.contentWindow;
-      removed.remove();
-      return [gone.canShare({ text: 'x' }), await Promise.race([gone.share({ text: 'x' }).then(() => 'resolved', named),
-                                                                 new Promise((resolve) => setTimeout(resolve, 5000, 'unsettled'))])];
-    }, named.toString()), [false, 'DOMException InvalidStateError: Internal error: window frame is missing (the navigator may be detached).']);
+    const asked = async () => [navigator.canShare({ text: 'x' }), await settledAs(navigator.share({ text: 'x' }))];
+    const [same, other] = ['127.0.0.1', 'localhost'].map((host) => page.frames().find((frame) => frame !== page.mainFrame() && frame.url().includes(host)));
+    assert.deepEqual([await same.evaluate(asked), await other.evaluate(asked)], [[true, Resolved], [false, Denied]]);
+    assert.deepEqual(await page.evaluate(async () => {
+      const { navigator: gone } = document.getElementById('gone').contentWindow;
+      document.getElementById('gone').remove();
+      return [gone.canShare({ text: 'x' }), await settledAs(gone.share({ text: 'x' }))];
+    }), [false, 'DOMException InvalidStateError: Internal error: window frame is missing (the navigator may be detached).']);
   }));
