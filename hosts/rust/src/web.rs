@@ -125,9 +125,6 @@ impl Options {
         if origin == "null" || !self.origins.iter().any(|allowed| allowed == origin) {
             return Err(DENIED);
         }
-        if request.len() > request::MAX_REQUEST_BYTES {
-            return Err(DENIED);
-        }
         let _turn = Turn::take(anchor.window).ok_or(BUSY)?;
         let checked = request::check(request)?;
         let _bytes = InFlight::reserve(checked.bytes).ok_or(FAILED)?;
@@ -153,9 +150,10 @@ impl Options {
         if checked.files.is_empty() && text.is_none() && url.is_none() {
             return Err(FAILED);
         }
-        let folder = match checked.files.is_empty() {
-            true => None,
-            false => Some(Folder::new(&temporary, self.keep_files).map_err(|_| FAILED)?),
+        let folder = if checked.files.is_empty() {
+            None
+        } else {
+            Some(Folder::new(&temporary, self.keep_files).map_err(|_| FAILED)?)
         };
         let mut paths = Vec::new();
         if let Some(folder) = &folder {
@@ -279,8 +277,13 @@ fn remove_leftovers(temporary: &Path, now: SystemTime) {
         Err(_) => return,
     };
     for entry in entries.flatten() {
+        let name = entry.file_name().to_string_lossy().into_owned();
+        // The temporary folder may hold thousands of others: only ours are looked at further.
+        if !name.starts_with(FOLDER_PREFIX) {
+            continue;
+        }
         let modified = entry.metadata().and_then(|m| m.modified()).ok();
-        if is_leftover(&entry.file_name().to_string_lossy(), modified, now) {
+        if is_leftover(&name, modified, now) {
             let _ = std::fs::remove_dir_all(entry.path());
         }
     }
