@@ -188,7 +188,13 @@ fn write_downloaded(path: &Path, bytes: &[u8], origin: &str) -> std::io::Result<
     std::fs::OpenOptions::new().write(true).create_new(true).open(path)?.write_all(bytes)?;
     let mut mark = path.as_os_str().to_owned();
     mark.push(":Zone.Identifier");
-    let _ = std::fs::write(mark, format!("[ZoneTransfer]\r\nZoneId=3\r\nHostUrl={}/\r\n", origin));
+    // An origin the app allowed with a line break in it would add lines of its own to the mark.
+    let host = if origin.contains(|c| c == '\r' || c == '\n') {
+        "about:internet".to_owned()
+    } else {
+        format!("{}/", origin)
+    };
+    let _ = std::fs::write(mark, format!("[ZoneTransfer]\r\nZoneId=3\r\nHostUrl={}\r\n", host));
     Ok(())
 }
 
