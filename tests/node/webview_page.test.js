@@ -54,8 +54,13 @@ const tauri = `${webView2}
   globalThis.answer = (n, value) => value instanceof Error ? settle[n - 1].reject(value) : settle[n - 1].resolve(JSON.stringify(value));
 `;
 const transports = {
-  tauri: { host: tauri, request: (request) => ['quibshare_share', { request }] },
-  webview2: { host: webView2, request: (request, id) => `{"quibshare":"share","id":${id},"request":${request}}` },
+  tauri: { host: tauri, request: (request) => [['quibshare_share', { request }]] },
+  // The id is the one the page chose for its first share, a whole number.
+  webview2: { host: webView2, request: (request, [sent]) => {
+    const { id } = JSON.parse(sent);
+    assert.ok(Number.isSafeInteger(id), sent.slice(0, 40));
+    return [`{"quibshare":"share","id":${id},"request":${request}}`];
+  } },
 };
 const html = `<!doctype html><button id="share" onclick="window.shared = attempt(nextData); window.sentDuringClick = sent.length">Share</button>`;
 
@@ -103,12 +108,13 @@ for (const [name, { host, request }] of Object.entries(transports)) {
       assert.equal(await page.evaluate(() => attempt({ text: 'second' })), Busy);
       await page.waitForFunction(() => sent.length === 1, { timeout: 10000 });
       // WebView2's host sees every message of the page: one for another share settles nothing.
-      assert.deepEqual(await page.evaluate(async () => {
-        if (!globalThis.__TAURI_INTERNALS__) answer(1, { outcome: 'completed' }, 99);
+      const seen = await page.evaluate(async () => {
+        if (!globalThis.__TAURI_INTERNALS__) answer(1, { outcome: 'completed' }, pending[0] - 1);
         const early = await Promise.race([shared, new Promise((resolve) => setTimeout(resolve, 200, 'pending'))]);
         answer(1, { outcome: 'canceled' });
         return [sentDuringClick, early, await shared, sent];
-      }), [0, 'pending', Canceled, [request(sharedRequest, 1)]]);
+      });
+      assert.deepEqual(seen, [0, 'pending', Canceled, request(sharedRequest, seen[3])]);
       // Each of the host's other answers settles the next share as it should.
       const answers = [[{ outcome: 'completed' }, Resolved], [{ outcome: 'ended' }, Resolved],
         [{ error: { name: 'NotAllowedError', message: 'Permission denied' } }, 'DOMException NotAllowedError: Permission denied'],
@@ -126,6 +132,23 @@ for (const [name, { host, request }] of Object.entries(transports)) {
       }, answers), answers.map(([, settled]) => settled));
     }));
 }
+
+test('webview2: a new document numbers its shares apart from the old one\'s, whose late answer settles none of them', () =>
+  withPage([brokenShare, webView2, pageScript], async (page) => {
+    const firstId = async () => {
+      await page.evaluate(() => { window.asked = attempt({ text: 'x' }); });
+      await page.waitForFunction(() => sent.length === 1, { timeout: 10000 });
+      return page.evaluate(() => JSON.parse(sent[0]).id);
+    };
+    const old = await firstId();
+    await page.reload({ timeout: 30000 });
+    const now = await firstId();
+    assert.notEqual(now, old);
+    assert.equal(await page.evaluate((old) => {
+      answer(1, { outcome: 'completed' }, old);
+      return Promise.race([asked, new Promise((resolve) => setTimeout(resolve, 200, 'pending'))]);
+    }, old), 'pending');
+  }));
 
 test('without a host to share through, the page keeps its own share', async () => {
   const kept = (page) => page.evaluate(() => navigator.share.toString().includes('An earlier share had not'));

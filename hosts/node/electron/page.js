@@ -5,7 +5,7 @@
 (function () {
   'use strict';
   // Taken now: a page's later changes to these globals must not change the checks.
-  const { DOMException, File, Blob, FileReader, TypeError, URL, Promise, Reflect, JSON, Object: { getOwnPropertyDescriptor } } = globalThis;
+  const { DOMException, File, Blob, FileReader, TypeError, URL, Promise, Reflect, JSON, Math, Object: { getOwnPropertyDescriptor } } = globalThis;
   const transport = hostTransport();
   // As Chromium's, both are defined only in a secure context.
   if (transport === null || globalThis.isSecureContext !== true) return;
@@ -41,7 +41,8 @@
     const webview = globalThis.chrome?.webview;
     if (typeof webview === 'object' && webview !== null && typeof webview.postMessage === 'function' &&
         typeof webview.addEventListener === 'function') {
-      let lastId = 0;
+      // A late answer to a document that has gone may reach the next one: its ids start elsewhere.
+      let lastId = Math.floor(Math.random() * 2 ** 31);
       return { anyType: () => false, send: async (request) => {
         const message = { quibshare: 'share', id: ++lastId, request: await encoded(request) };
         return new Promise((resolve) => {
