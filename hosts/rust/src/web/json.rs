@@ -16,9 +16,22 @@ pub(crate) enum Value {
 
 impl Value {
     /// The last member called `key`, as `JSON.parse` keeps it.
+    #[cfg_attr(not(test), allow(dead_code))]
     pub(crate) fn get(&self, key: &str) -> Option<&Value> {
         match self {
             Value::Object(members) => members.iter().rev().find(|(k, _)| k == key).map(|(_, v)| v),
+            _ => None,
+        }
+    }
+
+    /// The last member called `key`, moved out and left as null.
+    pub(crate) fn take(&mut self, key: &str) -> Option<Value> {
+        match self {
+            Value::Object(members) => members
+                .iter_mut()
+                .rev()
+                .find(|(k, _)| k == key)
+                .map(|(_, v)| std::mem::replace(v, Value::Null)),
             _ => None,
         }
     }
