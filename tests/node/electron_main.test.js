@@ -14,7 +14,7 @@ const table = require('./web_share_table.js');
 
 const installed = path.dirname(require.resolve('quibshare'));
 // Not exported: the main side's pure rules, loaded from the package's folder.
-const { windowsFileNames } = require(path.join(installed, 'electron', 'request.js'));
+const { windowsFileNames, checkRequest, Rules } = require(path.join(installed, 'electron', 'request.js'));
 const { senderRefusal } = require(path.join(installed, 'electron', 'sender.js'));
 const { newRecord } = require('./share_support.js');
 const records = fs.mkdtempSync(path.join(os.tmpdir(), 'quibshare-electron-'));
@@ -158,6 +158,14 @@ test('names Windows takes: no folder parts, device names, refused characters or 
     assert.ok(names.every((name) => folderUnits + 1 + name.length + (/ \(\d+\)/.test(name) ? 0 : 5) <= 259), `${folderUnits}`);
   }
   assert.throws(() => windowsFileNames(['a.txt'], 240), /no room/);
+});
+
+test('a request that passes gives QuibShare the texts as the table says, a title alone as the text too, and each file\'s bytes', () => {
+  for (const { request, gets } of table.shared()) {
+    const checked = checkRequest(request, 'web');
+    const files = (checked.files ?? []).map((each) => [each.name, Buffer.from(each.data).toString('utf8')]);
+    assert.deepEqual({ ...Rules.commandTexts(checked, files.length > 0), files }, gets, JSON.stringify(request).slice(0, 80));
+  }
 });
 
 test('who may share besides a top frame of https: a frame of its origin or one allowFrame allows; loopback, file, wss, the app\'s schemes', () => {

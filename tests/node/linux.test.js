@@ -47,6 +47,10 @@ test('the tarball holds the package files and the release executable, all at one
   assert.equal(path.basename(tarball), `quibshare-${version}.tgz`);
   assert.equal(zipFolder, `QuibShare-${version}-win64`);
   assert.equal(versionResourceString(exe, 'ProductVersion'), version);
+  // The Rust crate's PAGE_SCRIPT, which it cannot pack itself, is this file byte for byte.
+  const pageScript = fs.readFileSync(path.join(packed, 'package/electron/page.js'));
+  assert.ok(pageScript.equals(fs.readFileSync('crate_page_script.js')), 'hosts/rust/src/web/page.js is not the packed ' +
+    'page script: node hosts/node/electron/pack-preload.js hosts/node/electron/rules.js hosts/node/electron/page.js hosts/rust/src/web/page.js');
 });
 
 test('the package exports its API and types by name, and its package.json', async () => {

@@ -6,6 +6,7 @@
 #   windows  Windows Node under Wine, with the simulated share platform beside the executable and
 #            the stand-in for QuibShare.exe in the app's folder
 #   electron-page     quibshare/electron/page in Debian's headless chromium, driven by puppeteer-core
+#   webview-page      the same page script under Tauri's and WebView2's transports, likewise
 #   electron-preload  quibshare/electron/preload on Linux Node, with stand-ins for Electron
 #   electron-main     quibshare/electron from Windows Node under Wine, through the simulated sheet
 #   windows-native    on a real Windows with its own Node: the tests that need no share sheet
@@ -27,6 +28,10 @@ cp "$stand_in" "$app/stand_in.exe"
 # sharing tests share.
 cp "$here/outcome_lines.js" "$here/share_support.js" "$here/../outcome_lines.tsv" "$here/web_share_table.js" \
    "$here/../web_share.json" "$app/"
+# The Rust crate's copy of the packed page script, which it cannot pack itself.
+cp "$root/hosts/rust/src/web/page.js" "$app/crate_page_script.js"
+# The request a page sends through Tauri or WebView2, which the crate's tests share.
+cp "$root/tests/web/share_request.json" "$app/"
 cd "$app"
 case $mode in
   linux)
@@ -38,6 +43,8 @@ case $mode in
     QUIBSHARE_RUN_TIMEOUT=400 "$root/scripts/wine-run" "$QUIBSHARE_WINDOWS_NODE" --test windows.test.js ;;
   electron-page)
     timeout 300 node --test electron_page.test.js ;;
+  webview-page)
+    timeout 300 node --test webview_page.test.js ;;
   electron-preload)
     timeout 300 node --test electron_preload.test.js ;;
   electron-main)

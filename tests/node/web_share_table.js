@@ -29,5 +29,9 @@ module.exports = {
   limits: table.limits,
   answers: table.answers,
   refused: () => table.refused.map((row) => ({ request: request(row.request), answer: table.answers[row.answer], row })),
+  // Requests that pass, and the texts and files (name, then bytes as UTF-8) QuibShare gets for them.
+  shared: () => table.shared.map((row) => ({ request: request(row.request), gets: {
+    ...Object.fromEntries(['title', 'text', 'url'].filter((name) => row.gets[name] !== undefined).map((name) => [name, text(row.gets[name])])),
+    files: (row.gets.files ?? []).map(([name, bytes]) => [text(name), text(bytes)]) } })),
   names: () => table.names.map((group) => ({ folderUnits: group.folder_units, given: group.given.map(text), safe: group.safe.map(text) })),
 };

@@ -1,18 +1,15 @@
-// navigator.share and navigator.canShare for an Electron page on Windows: a plain script that the
-// preload evaluates in the page's world before the page's own scripts run. It checks what Chromium
-// checks, in Chromium's order, and hands what passes to quibshareBridge within the calling task.
+// navigator.share and navigator.canShare for a page on Windows, in Electron (the preload evaluates it
+// in the page's world) and in WebView2 (Tauri, or any host that injects it before the page's own
+// scripts). It checks what Chromium checks, in Chromium's order, and hands what passes to the host
+// within the calling task: Electron's quibshareBridge, Tauri's invoke, or WebView2's web messages.
 (function () {
   'use strict';
-  const bridge = globalThis.quibshareBridge;
-  // A browser with its own Web Share keeps it; without the bridge nothing could share; and, as
-  // Chromium's are, both are defined only in a secure context.
-  if (typeof navigator === 'undefined' || 'share' in navigator || typeof bridge !== 'object' || bridge === null ||
-      globalThis.isSecureContext !== true) {
-    return;
-  }
-
   // Taken now: a page's later changes to these globals must not change the checks.
-  const { DOMException, File, Blob, TypeError, URL, Promise, Reflect, Object: { getOwnPropertyDescriptor } } = globalThis;
+  const { DOMException, File, Blob, FileReader, TypeError, URL, Promise, Reflect, JSON, Math, Object: { getOwnPropertyDescriptor } } = globalThis;
+  const transport = hostTransport();
+  // As Chromium's, both are defined only in a secure context.
+  if (transport === null || globalThis.isSecureContext !== true) return;
+
   const ownNavigator = navigator;
   const ownDocument = document;
   const ownWindow = window;
@@ -22,6 +19,72 @@
   const blobType = getOwnPropertyDescriptor(Blob.prototype, 'type').get;
   const Rules = shareRules();
   let running = false;
+
+  // The host's way to share: `send(request)` settles with the host's answer. In Electron a browser
+  // with its own Web Share keeps it; in WebView2 the page's own navigator.share does not work, so
+  // it is replaced. Without a host nothing could share.
+  function hostTransport() {
+    if (typeof navigator === 'undefined') return null;
+    const bridge = globalThis.quibshareBridge;
+    if (typeof bridge === 'object' && bridge !== null) {
+      if ('share' in navigator) return null;
+      return { anyType: () => bridge.fileTypes === 'any', send: (request) => bridge.share(request) };
+    }
+    // Tauri's window also has WebView2's messages, so its invoke is looked for first.
+    const tauri = globalThis.__TAURI_INTERNALS__;
+    if (typeof tauri === 'object' && tauri !== null && typeof tauri.invoke === 'function') {
+      return { anyType: () => false, send: async (request) => {
+        const requestJson = JSON.stringify(await encoded(request));
+        return JSON.parse(await tauri.invoke('quibshare_share', { request: requestJson }));
+      } };
+    }
+    const webview = globalThis.chrome?.webview;
+    if (typeof webview === 'object' && webview !== null && typeof webview.postMessage === 'function' &&
+        typeof webview.addEventListener === 'function') {
+      // A late answer to a document that has gone may reach the next one: its ids start elsewhere.
+      let lastId = Math.floor(Math.random() * 2 ** 31);
+      return { anyType: () => false, send: async (request) => {
+        const message = { quibshare: 'share', id: ++lastId, request: await encoded(request) };
+        return new Promise((resolve) => {
+          // Only the answer to this share settles it; any other message is the page's own.
+          const listener = ({ data }) => {
+            if (data === null || typeof data !== 'object' || data.quibshare !== 'answer' || data.id !== message.id) return;
+            webview.removeEventListener('message', listener);
+            resolve(data.answer);
+          };
+          webview.addEventListener('message', listener);
+          webview.postMessage(message);
+        });
+      } };
+    }
+    return null;
+  }
+
+  // The request as WebView2 hosts get it, in one order: the texts given, then each file with its
+  // bytes in base64, since a web message carries no Blob.
+  async function encoded({ title, text, url, files }) {
+    const request = {};
+    if (title !== undefined) request.title = title;
+    if (text !== undefined) request.text = text;
+    if (url !== undefined) request.url = url;
+    if (files !== undefined) {
+      request.files = await Promise.all(files.map(async ({ name, type, data }) => ({ name, type, data: await base64(data) })));
+    }
+    return request;
+  }
+
+  function base64(blob) {
+    return new Promise((resolve, reject) => {
+      const reader = new FileReader();
+      reader.onload = () => {
+        const url = reader.result;
+        const comma = url.indexOf(',');
+        resolve(comma < 0 ? '' : url.slice(comma + 1));
+      };
+      reader.onerror = () => reject(reader.error);
+      reader.readAsDataURL(blob);
+    });
+  }
 
   // A lone surrogate becomes U+FFFD, as for a USVString.
   function usv(value) {
@@ -99,7 +162,7 @@
     if (data.title !== undefined) request.title = Rules.cut(data.title, Rules.MaxTitleUnits);
     if (data.text !== undefined) request.text = data.text;
     const bytes = files.reduce((sum, file) => sum + file.size, 0);
-    const anyType = bridge.fileTypes === 'any';
+    const anyType = transport.anyType();
     if (files.length > Rules.MaxFiles || bytes > Rules.MaxFileBytes ||
         (request.text !== undefined && request.text.length > Rules.MaxTextUnits) ||
         (request.url !== undefined && request.url.length > Rules.MaxUrlUnits) ||
@@ -143,8 +206,8 @@
       running = true;
       let answer;
       try {
-        // Called now, in this task, while the bridge can still see the user's activation.
-        answer = Promise.resolve(bridge.share(request));
+        // Called now, in this task, while Electron's bridge can still see the user's activation.
+        answer = Promise.resolve(transport.send(request));
       } catch (thrown) {
         answer = Promise.reject(thrown);
       }

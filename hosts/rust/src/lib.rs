@@ -19,6 +19,7 @@
 mod error;
 mod outcome;
 mod system;
+pub mod web;
 #[cfg(windows)]
 mod windows;
 
@@ -117,6 +118,12 @@ impl Sharer {
             anchor: None,
             wait: false,
         }
+    }
+
+    /// A sharer running `QuibShare.exe` beside the current executable (where Tauri puts a bundled
+    /// side executable), the one the free [`share`] runs, with no options set.
+    pub fn beside_current_exe() -> Self {
+        Sharer::new(default_executable().unwrap_or_else(|_| PathBuf::from(EXECUTABLE)))
     }
 
     /// The executable this sharer runs.

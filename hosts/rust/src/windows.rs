@@ -12,6 +12,7 @@ use std::thread;
 use std::time::{Duration, Instant};
 
 use crate::system::Machine;
+use crate::Rect;
 
 /// How long the pipes may stay open once QuibShare has exited: a process it started may hold
 /// them for good, and what QuibShare itself wrote has been read by then.
@@ -55,6 +56,27 @@ extern "system" {
     fn GetProcAddress(module: Handle, name: *const u8) -> *mut c_void;
     fn GetCurrentProcess() -> Handle;
     fn GetNativeSystemInfo(info: *mut SystemInfo);
+}
+
+#[repr(C)]
+struct WindowRect {
+    left: i32,
+    top: i32,
+    right: i32,
+    bottom: i32,
+}
+
+#[repr(C)]
+struct Point {
+    x: i32,
+    y: i32,
+}
+
+#[link(name = "user32")]
+extern "system" {
+    fn IsWindow(window: Handle) -> i32;
+    fn GetClientRect(window: Handle, rect: *mut WindowRect) -> i32;
+    fn ClientToScreen(window: Handle, point: *mut Point) -> i32;
 }
 
 #[link(name = "ntdll")]
@@ -155,6 +177,27 @@ impl Pipe {
     }
 }
 
+/// The client area of `window` on the screen, in the pixels of the calling thread's DPI awareness;
+/// None for a handle that is no window, or an area with no size.
+pub(crate) fn client_rect(window: isize) -> Option<Rect> {
+    let window = window as Handle;
+    let mut area = WindowRect { left: 0, top: 0, right: 0, bottom: 0 };
+    let mut origin = Point { x: 0, y: 0 };
+    // A handle from the host may name a window that has gone since.
+    let read = unsafe {
+        IsWindow(window) != 0
+            && GetClientRect(window, &mut area) != 0
+            && ClientToScreen(window, &mut origin) != 0
+    };
+    let (width, height) = (area.right - area.left, area.bottom - area.top);
+    (read && width > 0 && height > 0).then(|| Rect {
+        x: origin.x,
+        y: origin.y,
+        width: width as u32,
+        height: height as u32,
+    })
+}
+
 /// The major version and build of Windows. RtlGetVersion, unlike GetVersionEx, does not depend
 /// on the application's manifest.
 pub(crate) fn version() -> Option<(u32, u32)> {
@@ -207,6 +250,26 @@ mod tests {
         fn TerminateProcess(process: Handle, code: u32) -> i32;
         fn CloseHandle(handle: Handle) -> i32;
     }
+    #[link(name = "user32")]
+    extern "system" {
+        #[allow(clippy::too_many_arguments)]
+        fn CreateWindowExW(
+            ex_style: u32,
+            class: *const u16,
+            name: *const u16,
+            style: u32,
+            x: i32,
+            y: i32,
+            width: i32,
+            height: i32,
+            parent: Handle,
+            menu: Handle,
+            instance: Handle,
+            param: *mut c_void,
+        ) -> Handle;
+        fn DestroyWindow(window: Handle) -> i32;
+    }
+    const WS_POPUP: u32 = 0x8000_0000;
     const SYNCHRONIZE: u32 = 0x0010_0000;
     const PROCESS_TERMINATE: u32 = 0x0001;
 
@@ -255,6 +318,33 @@ mod tests {
         assert_eq!(version(), Some((10, 19045)));
         assert_eq!(wow64_native_machine(), Some(Machine::Image(0x8664)));
         assert_eq!(system_info_machine(), Machine::Processor(9));
+    }
+
+    #[test]
+    fn a_window_s_client_area_is_read_on_the_screen_and_a_gone_or_false_handle_has_none() {
+        let class: Vec<u16> = "STATIC\0".encode_utf16().collect();
+        let null = std::ptr::null_mut();
+        let window = unsafe {
+            CreateWindowExW(
+                0,
+                class.as_ptr(),
+                class.as_ptr(),
+                WS_POPUP,
+                -1900,
+                50,
+                400,
+                300,
+                null,
+                null,
+                null,
+                null,
+            )
+        };
+        assert!(!window.is_null());
+        let read = client_rect(window as isize);
+        unsafe { DestroyWindow(window) };
+        assert_eq!(read, Some(Rect { x: -1900, y: 50, width: 400, height: 300 }));
+        assert_eq!([client_rect(window as isize), client_rect(0)], [None; 2]);
     }
 
     #[test]

@@ -9,7 +9,7 @@ use std::sync::{Mutex, MutexGuard};
 use std::time::{Duration, Instant};
 use std::{env, fs, thread};
 
-use quibshare::{Error, ErrorKind, Outcome, OutcomeKind, Rect, Sharer};
+use quibshare::{web, Error, ErrorKind, Outcome, OutcomeKind, Rect, Sharer};
 
 const MISSING: &str = "Sharing could not start: input file does not exist or is inaccessible";
 
@@ -37,7 +37,9 @@ impl Install {
         fs::create_dir_all(&folder).unwrap();
         place(&folder, with_sheet);
         env::set_var("QUIBSHARE_SIM_FAIL", fail);
-        for variable in ["QUIBSHARE_SIM_TARGET", "QUIBSHARE_SIM_APP", "QUIBSHARE_SIM_END"] {
+        for variable in
+            ["QUIBSHARE_SIM_TARGET", "QUIBSHARE_SIM_APP", "QUIBSHARE_SIM_END", "QUIBSHARE_SIM_END_AFTER"]
+        {
             env::remove_var(variable);
         }
         let install = Install { folder, records: Cell::new(0), _turn: turn };
@@ -160,6 +162,7 @@ fn share_beside_the_current_executable_gives_the_sheet_the_title_and_one_read_on
     let without = quibshare::is_supported();
     place(&beside, true);
     assert_eq!((without, quibshare::is_supported()), (false, true));
+    assert_eq!(Sharer::beside_current_exe().executable(), beside.join("QuibShare.exe"));
     // A sharer asks about its own executable, which must be a file.
     let supported = |exe: &Path| Sharer::new(exe).is_supported();
     let (absent, folder) = (install.folder.join("absent.exe"), install.folder.clone());
@@ -333,5 +336,75 @@ fn a_waited_share_of_several_files_with_options_says_where_they_went() {
             ["weblink 1 https://example.com/q?a=1&b=2"],
             [format!("SetStorageItemsReadOnly 1 {}", items).as_str()],
         ]
+    );
+}
+
+const APP: &str = "http://tauri.localhost";
+
+#[test]
+fn a_page_s_files_reach_the_sheet_under_safe_names_and_their_folder_goes_after_the_share() {
+    let install = Install::new("web-files", true, "");
+    let record = install.new_record();
+    // What the page script sends through Tauri or WebView2, as the page tests see it sent.
+    let request = include_str!("../../../tests/web/share_request.json");
+    let options = web::Options::new().keep_files_for(Duration::from_secs(3));
+    let answer = options.share(&install.sharer(), APP, request, web::anchor_of(None));
+    assert_eq!(answer, r#"{"outcome":"completed"}"#);
+
+    // The files, read while they are kept: the page's bytes under names Windows takes as they are.
+    let items = record.lines("SetStorageItemsReadOnly", 1);
+    let at = items[0].find("\\report.PDF ").expect("report.PDF is shared first");
+    let folder = PathBuf::from(&items[0]["SetStorageItemsReadOnly 1 ".len()..at]);
+    let expected = [("report.PDF", &[0, 1, 254, 255][..]), ("_CON.txt", b"hi"), ("_con (2).TXT", b"")];
+    let paths: Vec<PathBuf> = expected.iter().map(|(name, _)| folder.join(name)).collect();
+    let read: Vec<Vec<u8>> = paths.iter().map(|p| fs::read(p).unwrap()).collect();
+    let items_expected = paths.iter().map(|p| p.display().to_string()).collect::<Vec<_>>().join(" ");
+    assert_eq!(items, [format!("SetStorageItemsReadOnly 1 {}", items_expected)]);
+    assert_eq!(read, expected.iter().map(|(_, d)| d.to_vec()).collect::<Vec<_>>());
+    assert!(folder.starts_with(env::temp_dir()), "{}", folder.display());
+    // Marked as a browser marks a download; Wine keeps the stream as a file of that name.
+    let mark = fs::read_to_string(folder.join("_CON.txt:Zone.Identifier")).unwrap();
+    assert_eq!(mark, "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=http://tauri.localhost/\r\n");
+    assert_eq!(
+        [record.lines("title ", 1), record.lines("text ", 1), record.lines("weblink ", 1)],
+        [["title 1 Report \u{dc}"], ["text 1 See the figures"], ["weblink 1 https://example.com/q?a=1&b=2"]]
+    );
+    let deadline = Instant::now() + Duration::from_secs(30);
+    while folder.exists() && Instant::now() < deadline {
+        thread::sleep(Duration::from_millis(100));
+    }
+    assert!(!folder.exists(), "{} is still there", folder.display());
+}
+
+#[test]
+fn a_page_s_link_alone_shares_canceled_and_a_second_share_from_its_window_is_refused_meanwhile() {
+    let install = Install::new("web-link", true, "");
+    let record = install.new_record();
+    env::set_var("QUIBSHARE_SIM_END", "cancel");
+    env::set_var("QUIBSHARE_SIM_END_AFTER", "2000");
+    let sharer = install.sharer();
+    let request = r#"{"url":"https://example.com/a","title":"A"}"#;
+    let answers = thread::scope(|scope| {
+        let first = scope.spawn(|| web::share(&sharer, APP, request, web::anchor_of(Some(42))));
+        // Once the sheet has the link, the first share is under way until the sheet ends.
+        while record.lines("weblink ", 0).is_empty() {
+            thread::sleep(Duration::from_millis(20));
+        }
+        let second = web::share(&sharer, APP, r#"{"text":"x"}"#, web::anchor_of(Some(42)));
+        (first.join().unwrap(), second)
+    });
+    env::remove_var("QUIBSHARE_SIM_END_AFTER");
+    assert_eq!(
+        answers,
+        (
+            r#"{"outcome":"canceled"}"#.to_owned(),
+            r#"{"error":{"name":"InvalidStateError","message":"An earlier share has not yet completed."}}"#
+                .to_owned()
+        )
+    );
+    let lines = |prefix| record.lines(prefix, 1);
+    assert_eq!(
+        (lines("title "), lines("weblink "), lines("SetStorageItems")),
+        (vec!["title 1 A".to_owned()], vec!["weblink 1 https://example.com/a".to_owned()], vec![])
     );
 }

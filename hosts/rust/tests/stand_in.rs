@@ -4,12 +4,17 @@
 
 mod outcome_lines;
 
+use std::sync::Mutex;
 use std::{env, fs};
 
-use quibshare::{ErrorKind, OutcomeKind, Rect, Sharer};
+use quibshare::{web, ErrorKind, OutcomeKind, Rect, Sharer};
+
+// QUIBSHARE_STAND_IN belongs to the whole process: one test at a time.
+static ONE_AT_A_TIME: Mutex<()> = Mutex::new(());
 
 #[test]
 fn the_stand_in_gets_the_exact_command_line_and_handles_and_its_exit_and_line_come_back() {
+    let _turn = ONE_AT_A_TIME.lock().unwrap_or_else(|poisoned| poisoned.into_inner());
     let stand_in = Sharer::new(env::var_os("QUIBSHARE_STAND_IN_EXE").expect("the stand-in's path"));
     let waited = stand_in
         .clone()
@@ -95,4 +100,37 @@ fn the_stand_in_gets_the_exact_command_line_and_handles_and_its_exit_and_line_co
         let read = (format!("{:?}", outcome.kind()).to_lowercase(), outcome.target(), outcome.app());
         assert_eq!(read, (row.outcome.to_owned(), row.target.as_deref(), row.app.as_deref()), "{}", name);
     }
+}
+
+#[test]
+fn a_page_is_answered_with_the_outcome_word_or_share_failed_and_never_a_path_or_a_system_text() {
+    let _turn = ONE_AT_A_TIME.lock().unwrap_or_else(|poisoned| poisoned.into_inner());
+    let stand_in = Sharer::new(env::var_os("QUIBSHARE_STAND_IN_EXE").expect("the stand-in's path"));
+    let failed = r#"{"error":{"name":"AbortError","message":"Share failed"}}"#;
+    let missing = r"exit:2:Sharing could not start: input file does not exist or is inaccessible (C:\Users\alice\a.txt)";
+    let cases = [
+        (r#"stdout:{"outcome":"completed","target":"T!a","app":"Mail"}"#, r#"{"outcome":"completed"}"#),
+        (r#"stdout:{"outcome":"canceled"}"#, r#"{"outcome":"canceled"}"#),
+        ("exit:0", r#"{"outcome":"ended"}"#),
+        // After the host's own checks, a refusal by QuibShare is not the page's to hear.
+        (missing, failed),
+        ("exit:3:Sharing is not available on this system", failed),
+        ("exit:1:Sharing could not be opened (error 0x80004005).", failed),
+        ("exit:3221225477", failed),
+    ];
+    for (mode, answer) in cases {
+        env::set_var("QUIBSHARE_STAND_IN", mode);
+        let request = r#"{"url":"https://example.com/","text":"C:\\Users"}"#;
+        assert_eq!(
+            web::share(&stand_in, "http://tauri.localhost", request, web::anchor_of(None)),
+            answer,
+            "{}",
+            mode
+        );
+    }
+    let absent = Sharer::new(r"C:\Users\alice\absent\QuibShare.exe");
+    assert_eq!(
+        web::share(&absent, "https://tauri.localhost", r#"{"text":"x"}"#, web::anchor_of(None)),
+        failed
+    );
 }
